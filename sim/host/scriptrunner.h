@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+class NickelWindow;
+class QSocketNotifier;
+class QTouchDevice;
+
+// Runs the host's script commands one at a time on the GUI thread, from a
+// script file first, then from standard input as lines arrive. A "wait"
+// pauses the script, never the event loop.
+class ScriptRunner : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ScriptRunner(NickelWindow *window, QObject *parent = nullptr);
+
+    bool addScriptFile(const QString &path);
+    void readStandardInput();
+    void start();
+
+private:
+    void readAvailableInput();
+    void enqueue(const QString &line);
+    void scheduleStep();
+    void step();
+    void execute(const QString &command, const QString &argument);
+    void waitFor(const QString &argument);
+    void tap(const QString &name);
+    void find(const QString &name);
+    void screenshot(const QString &path);
+
+    NickelWindow *window;
+    QTouchDevice *touchDevice = nullptr;
+    QSocketNotifier *inputNotifier = nullptr;
+    QByteArray partialLine;
+    QStringList pending;
+    bool started = false;
+    bool stepQueued = false;
+    bool busy = false;
+    bool waiting = false;
+    bool finished = false;
+};

@@ -1,0 +1,53 @@
+#include "widgetfinder.h"
+
+#include <QApplication>
+#include <QLayout>
+#include <QWidget>
+
+QList<QWidget *> WidgetFinder::widgetsNamed(const QString &name)
+{
+    QList<QWidget *> found;
+    const QList<QWidget *> windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (window->objectName() == name)
+            found << window;
+        found << window->findChildren<QWidget *>(name);
+    }
+    return found;
+}
+
+QWidget *WidgetFinder::visibleWidgetNamed(const QString &name)
+{
+    const QList<QWidget *> candidates = widgetsNamed(name);
+    for (QWidget *widget : candidates) {
+        if (widget->isVisible())
+            return widget;
+    }
+    return nullptr;
+}
+
+QString WidgetFinder::describe(const QWidget *widget)
+{
+    const QPoint origin = widget->mapTo(widget->window(), QPoint(0, 0));
+    const QSize hint = widget->sizeHint();
+    QStringList ancestors;
+    for (const QObject *up = widget->parent(); up; up = up->parent())
+        ancestors << QString::fromLatin1(up->metaObject()->className());
+    const QObject *parent = widget->parent();
+    const QString parentName =
+        parent && !parent->objectName().isEmpty() ? parent->objectName() : QStringLiteral("-");
+    return QStringLiteral("class=%1 geometry=%2,%3 %4x%5 visible=%6 sizehint=%7x%8 layout=%9 "
+                          "parent=%10 ancestors=%11")
+        .arg(QString::fromLatin1(widget->metaObject()->className()))
+        .arg(origin.x())
+        .arg(origin.y())
+        .arg(widget->width())
+        .arg(widget->height())
+        .arg(widget->isVisible() ? QStringLiteral("yes") : QStringLiteral("no"))
+        .arg(hint.width())
+        .arg(hint.height())
+        .arg(widget->layout() ? QString::fromLatin1(widget->layout()->metaObject()->className())
+                              : QStringLiteral("none"))
+        .arg(parentName)
+        .arg(ancestors.isEmpty() ? QStringLiteral("-") : ancestors.join(QLatin1Char(',')));
+}

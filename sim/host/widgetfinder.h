@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+class QWidget;
+
+// Finds the host's widgets (and any a plugin added) by object name.
+class WidgetFinder {
+public:
+    // Every widget of that name under the top-level windows, windows first,
+    // then each window's tree depth first in creation order.
+    static QList<QWidget *> widgetsNamed(const QString &name);
+    // The first visible one, or null.
+    static QWidget *visibleWidgetNamed(const QString &name);
+    // "class=... geometry=X,Y WxH visible=yes ..." with the geometry in the
+    // coordinates of the widget's window.
+    static QString describe(const QWidget *widget);
+};

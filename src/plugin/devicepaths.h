@@ -1,0 +1,24 @@
+#pragma once
+
+// The fixed paths of the e-reader that the add-on uses. Tests and the demo
+// run in a private mount namespace in which /tmp and /mnt are fresh, so these
+// stay exactly as on the device.
+namespace zorvi {
+
+// The add-on's directory on the user-visible storage.
+constexpr const char addonDir[] = "/mnt/onboard/.adds/zorvi";
+constexpr const char switchFile[] = "/mnt/onboard/.adds/zorvi/disable-plugin";
+constexpr const char logFile[] = "/mnt/onboard/.adds/zorvi/plugin.log";
+
+// Nickel's own settings, read for its language.
+constexpr const char nickelConfigFile[] = "/mnt/onboard/.kobo/Kobo/Kobo eReader.conf";
+
+// The companion daemon's socket.
+constexpr const char daemonSocket[] = "/tmp/zorvid.sock";
+
+// Flag files shared with other processes.
+constexpr const char updateReadyFlag[] = "/tmp/zorvi-update-ready";
+constexpr const char rescanFlag[] = "/tmp/zorvi-rescan";
+constexpr const char readingFlag[] = "/tmp/zorvi-reading";
+
+} // namespace zorvi

@@ -1,0 +1,131 @@
+#include "fakedaemon.h"
+
+#include "plugin/devicepaths.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+// Stops a flood that nobody stops reading, so a broken client fails the test
+// instead of eating the machine's memory.
+constexpr qint64 floodLimit = 64 << 20;
+
+} // namespace
+
+class ScriptedServer : public QLocalServer {
+public:
+    ScriptedServer(FakeDaemon *owner, const ReplyScript &script)
+        : owner(owner)
+        , script(script)
+    {
+        connect(this, &QLocalServer::newConnection, this, &ScriptedServer::acceptAll);
+    }
+
+private:
+    void acceptAll()
+    {
+        while (QLocalSocket *socket = nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            if (script.closeOnAccept) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            const int connection = connections++;
+            auto request = QSharedPointer<QByteArray>::create();
+            connect(socket, &QLocalSocket::readyRead, socket, [=] {
+                const QByteArray bytes = socket->readAll();
+                owner->record(connection, bytes);
+                const bool complete = request->contains("\r\n\r\n");
+                request->append(bytes);
+                if (!complete && request->contains("\r\n\r\n"))
+                    play(socket, 0);
+            });
+        }
+    }
+
+    void play(QLocalSocket *socket, int index)
+    {
+        if (index < script.pieces.size()) {
+            const ReplyScript::Piece &piece = script.pieces.at(index);
+            QTimer::singleShot(piece.delayMs, socket, [=] {
+                socket->write(piece.bytes);
+                socket->flush();
+                play(socket, index + 1);
+            });
+        } else if (!script.flood.isEmpty()) {
+            auto sent = QSharedPointer<qint64>::create(0);
+            const auto refill = [=] {
+                while (socket->bytesToWrite() < script.flood.size() && *sent < floodLimit)
+                    *sent += socket->write(script.flood);
+            };
+            connect(socket, &QLocalSocket::bytesWritten, socket, refill);
+            refill();
+        } else if (script.closeAtEnd) {
+            socket->disconnectFromServer();
+        }
+    }
+
+    FakeDaemon *owner;
+    const ReplyScript script;
+    int connections = 0;
+};
+
+FakeDaemon::FakeDaemon(const ReplyScript &script)
+    : server(new ScriptedServer(this, script))
+{
+    server->moveToThread(&thread);
+    thread.start();
+    QMetaObject::invokeMethod(
+        server,
+        [this] {
+            QLocalServer::removeServer(QString::fromLatin1(zorvi::daemonSocket));
+            listening = server->listen(QString::fromLatin1(zorvi::daemonSocket));
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+FakeDaemon::~FakeDaemon()
+{
+    // The thread deletes the server, and with it every open connection, as
+    // its event loop ends.
+    server->deleteLater();
+    thread.quit();
+    thread.wait();
+}
+
+QList<QByteArray> FakeDaemon::requests() const
+{
+    QMutexLocker lock(&mutex);
+    return received;
+}
+
+void FakeDaemon::record(int connection, const QByteArray &bytes)
+{
+    QMutexLocker lock(&mutex);
+    while (received.size() <= connection)
+        received.append(QByteArray());
+    received[connection] += bytes;
+}
+
+bool makeStaleSocketFile(const char *path)
+{
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}

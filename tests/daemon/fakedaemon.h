@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QMutex>
+#include <QThread>
+
+// How the fake daemon answers every connection. The pieces are sent in
+// order once the request's blank line has arrived, each after its delay
+// (measured from the piece before).
+struct ReplyScript {
+    struct Piece {
+        int delayMs;
+        QByteArray bytes;
+    };
+    QList<Piece> pieces;
+    // Close the connection after the last piece, or leave it open.
+    bool closeAtEnd = true;
+    // Drop every connection before reading anything.
+    bool closeOnAccept = false;
+    // After the pieces, send this again and again for as long as the client reads.
+    QByteArray flood;
+
+    // The whole reply at once, then close.
+    static ReplyScript at(const QByteArray &bytes) { return ReplyScript{{{0, bytes}}}; }
+};
+Q_DECLARE_METATYPE(ReplyScript)
+
+class ScriptedServer;
+
+// A stand-in for zorvid on "/tmp/zorvid.sock", listening on a thread of its
+// own because the client blocks the thread it is called on.
+class FakeDaemon {
+public:
+    explicit FakeDaemon(const ReplyScript &script);
+    ~FakeDaemon();
+
+    bool isListening() const { return listening; }
+    // The bytes received on each connection so far, in order of connection.
+    QList<QByteArray> requests() const;
+
+private:
+    friend class ScriptedServer;
+    void record(int connection, const QByteArray &bytes);
+
+    QThread thread;
+    ScriptedServer *server = nullptr;
+    bool listening = false;
+    mutable QMutex mutex;
+    QList<QByteArray> received;
+};
+
+// Leaves a socket file behind with nobody listening, as a crashed daemon does.
+bool makeStaleSocketFile(const char *path);
