@@ -1,0 +1,141 @@
+#include "ui/texttable.h"
+
+// The rows live one language to a file in texts/, in the key order of
+// textKeys; this file only puts them in row order.
+
+namespace zorvi {
+
+const char *const languageCodes[languageCount] = {
+    "en",    "ar", "cs", "da", "de", "el", "es", "fi", "fr",      "he",
+    "hi",    "hu", "id", "it", "ja", "ko", "nb", "nl", "pl",      "pt",
+    "pt-BR", "ro", "ru", "sv", "th", "tr", "uk", "vi", "zh-Hans", "zh-Hant",
+};
+
+const char *const textKeys[textCount] = {
+    "connectDevice",
+    "connectedDevices",
+    "close",
+    "done",
+    "back",
+    "cancel",
+    "disconnect",
+    "homeReady",
+    "homeOffline",
+    "codeUnavailable",
+    "scanOrOpen",
+    "openAddress",
+    "validMinutes",
+    "deviceConnectedTitle",
+    "deviceConnectedMessage",
+    "codeExpiredTitle",
+    "codeExpiredMessage",
+    "devicesIntro",
+    "devicesEmpty",
+    "devicesUnavailable",
+    "connectedOn",
+    "disconnectQuestion",
+    "disconnectExplanation",
+    "updateReady",
+    "restartToUpdate",
+    "checkUpdates",
+    "checkingUpdates",
+    "downloadingUpdate",
+    "upToDate",
+    "updateBlocked",
+    "updateCheckFailed",
+};
+
+const char *const textTable[languageCount][textCount] = {
+    {
+#include "texts/en.inc"
+    },
+    {
+#include "texts/ar.inc"
+    },
+    {
+#include "texts/cs.inc"
+    },
+    {
+#include "texts/da.inc"
+    },
+    {
+#include "texts/de.inc"
+    },
+    {
+#include "texts/el.inc"
+    },
+    {
+#include "texts/es.inc"
+    },
+    {
+#include "texts/fi.inc"
+    },
+    {
+#include "texts/fr.inc"
+    },
+    {
+#include "texts/he.inc"
+    },
+    {
+#include "texts/hi.inc"
+    },
+    {
+#include "texts/hu.inc"
+    },
+    {
+#include "texts/id.inc"
+    },
+    {
+#include "texts/it.inc"
+    },
+    {
+#include "texts/ja.inc"
+    },
+    {
+#include "texts/ko.inc"
+    },
+    {
+#include "texts/nb.inc"
+    },
+    {
+#include "texts/nl.inc"
+    },
+    {
+#include "texts/pl.inc"
+    },
+    {
+#include "texts/pt.inc"
+    },
+    {
+#include "texts/pt-BR.inc"
+    },
+    {
+#include "texts/ro.inc"
+    },
+    {
+#include "texts/ru.inc"
+    },
+    {
+#include "texts/sv.inc"
+    },
+    {
+#include "texts/th.inc"
+    },
+    {
+#include "texts/tr.inc"
+    },
+    {
+#include "texts/uk.inc"
+    },
+    {
+#include "texts/vi.inc"
+    },
+    {
+#include "texts/zh-Hans.inc"
+    },
+    {
+#include "texts/zh-Hant.inc"
+    },
+};
+
+} // namespace zorvi

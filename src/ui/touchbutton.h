@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QPushButton>
+
+namespace zorvi {
+
+// The push button of every panel page. It is pressed and clicked by the touch
+// events themselves: down while a finger rests on it, clicked when the finger
+// is lifted. It never takes keyboard focus, and it paints nothing of its own;
+// the panel's style sheet gives it its look, the inverted pressed one included.
+class TouchButton : public QPushButton {
+public:
+    TouchButton(const QString &text, QWidget *parent);
+    ~TouchButton() override;
+
+    bool event(QEvent *e) override;
+};
+
+} // namespace zorvi

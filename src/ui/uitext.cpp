@@ -1,0 +1,99 @@
+#include "ui/uitext.h"
+
+#include "plugin/devicepaths.h"
+#include "ui/texttable.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QSettings>
+
+#include <cstring>
+
+namespace zorvi {
+
+namespace {
+
+const char textKeyProperty[] = "zorviTextKey";
+
+// The row in use; English until the user first opens the panel.
+int currentLanguage = 0;
+
+} // namespace
+
+QString uiText(const char *key)
+{
+    for (int column = 0; column < textCount; ++column) {
+        if (std::strcmp(key, textKeys[column]) == 0)
+            return QString::fromUtf8(textTable[currentLanguage][column]);
+    }
+    return QString::fromLatin1(key);
+}
+
+int languageIndex(const QString &code)
+{
+    for (int row = 0; row < languageCount; ++row) {
+        if (code.compare(QLatin1String(languageCodes[row]), Qt::CaseInsensitive) == 0)
+            return row;
+    }
+    return -1;
+}
+
+void loadUiLanguage()
+{
+    const QSettings settings(QString::fromLatin1(nickelConfigFile), QSettings::IniFormat);
+    QString code = settings.value(QStringLiteral("ApplicationPreferences/CurrentLocale"))
+                       .toString()
+                       .replace(QLatin1Char('_'), QLatin1Char('-'));
+    const QString lang = code.section(QLatin1Char('-'), 0, 0).toLower();
+
+    // Nickel names a few languages differently from the table's rows.
+    if (lang == QLatin1String("zh")) {
+        const bool traditional = code.contains(QLatin1String("TW"), Qt::CaseInsensitive) ||
+                                 code.contains(QLatin1String("HK"), Qt::CaseInsensitive) ||
+                                 code.contains(QLatin1String("Hant"), Qt::CaseInsensitive);
+        code = QLatin1String(traditional ? "zh-Hant" : "zh-Hans");
+    } else if (lang == QLatin1String("no") || lang == QLatin1String("nn")) {
+        code = QStringLiteral("nb");
+    } else if (code.compare(QLatin1String("pt-PT"), Qt::CaseInsensitive) == 0) {
+        code = QStringLiteral("pt");
+    }
+
+    int row = languageIndex(code);
+    if (row < 0)
+        row = languageIndex(lang);
+    currentLanguage = row < 0 ? 0 : row;
+}
+
+QLocale uiLocale()
+{
+    return QLocale(QString::fromLatin1(languageCodes[currentLanguage])
+                       .replace(QLatin1Char('-'), QLatin1Char('_')));
+}
+
+void bindText(QLabel *label, const char *key)
+{
+    label->setProperty(textKeyProperty, QString::fromLatin1(key));
+    label->setText(uiText(key));
+}
+
+void bindText(QAbstractButton *button, const char *key)
+{
+    button->setProperty(textKeyProperty, QString::fromLatin1(key));
+    button->setText(uiText(key));
+}
+
+void retranslate(QWidget *root)
+{
+    const QList<QWidget *> widgets = root->findChildren<QWidget *>();
+    for (QWidget *widget : widgets) {
+        const QByteArray key = widget->property(textKeyProperty).toByteArray();
+        if (key.isEmpty())
+            continue;
+        if (QLabel *label = qobject_cast<QLabel *>(widget))
+            label->setText(uiText(key.constData()));
+        else if (QAbstractButton *button = qobject_cast<QAbstractButton *>(widget))
+            button->setText(uiText(key.constData()));
+    }
+}
+
+} // namespace zorvi

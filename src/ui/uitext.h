@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QLocale>
+#include <QString>
+
+class QAbstractButton;
+class QLabel;
+class QWidget;
+
+namespace zorvi {
+
+// The text of a key in the current language; a key that is not in the table
+// comes back as its own characters.
+QString uiText(const char *key);
+
+// The table row of a language code (compared ignoring case), or -1.
+int languageIndex(const QString &code);
+
+// Chooses the language from Nickel's own locale setting, read afresh from its
+// configuration file; anything unknown means English.
+void loadUiLanguage();
+
+// The locale of the current language, for dates and numbers.
+QLocale uiLocale();
+
+// Gives a widget its text key and the key's text, so that retranslate() can
+// set it again in another language.
+void bindText(QLabel *label, const char *key);
+void bindText(QAbstractButton *button, const char *key);
+
+// Sets every keyed label and button below root to the current language.
+void retranslate(QWidget *root);
+
+} // namespace zorvi
