@@ -48,19 +48,19 @@ private:
                 const bool complete = request->contains("\r\n\r\n");
                 request->append(bytes);
                 if (!complete && request->contains("\r\n\r\n"))
-                    play(socket, 0);
+                    play(socket, owner->scriptFor(*request, script), 0);
             });
         }
     }
 
-    void play(QLocalSocket *socket, int index)
+    void play(QLocalSocket *socket, const ReplyScript &script, int index)
     {
         if (index < script.pieces.size()) {
             const ReplyScript::Piece &piece = script.pieces.at(index);
             QTimer::singleShot(piece.delayMs, socket, [=] {
                 socket->write(piece.bytes);
                 socket->flush();
-                play(socket, index + 1);
+                play(socket, script, index + 1);
             });
         } else if (!script.flood.isEmpty()) {
             auto sent = QSharedPointer<qint64>::create(0);
@@ -101,6 +101,20 @@ FakeDaemon::~FakeDaemon()
     server->deleteLater();
     thread.quit();
     thread.wait();
+}
+
+void FakeDaemon::route(const QByteArray &request, const ReplyScript &script)
+{
+    QMutexLocker lock(&mutex);
+    routes.insert(request, script);
+}
+
+ReplyScript FakeDaemon::scriptFor(const QByteArray &request, const ReplyScript &fallback) const
+{
+    // "GET /update HTTP/1.1\r\n..." is routed by "GET /update".
+    const QList<QByteArray> words = request.left(request.indexOf("\r\n")).split(' ');
+    QMutexLocker lock(&mutex);
+    return words.size() < 2 ? fallback : routes.value(words.at(0) + ' ' + words.at(1), fallback);
 }
 
 QList<QByteArray> FakeDaemon::requests() const

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QMetaType>
 #include <QMutex>
 #include <QThread>
@@ -37,18 +38,23 @@ public:
     ~FakeDaemon();
 
     bool isListening() const { return listening; }
+    // Answers requests for one method and path ("GET /update") with their own
+    // script from now on; every other request gets the script given at start.
+    void route(const QByteArray &request, const ReplyScript &script);
     // The bytes received on each connection so far, in order of connection.
     QList<QByteArray> requests() const;
 
 private:
     friend class ScriptedServer;
     void record(int connection, const QByteArray &bytes);
+    ReplyScript scriptFor(const QByteArray &request, const ReplyScript &fallback) const;
 
     QThread thread;
     ScriptedServer *server = nullptr;
     bool listening = false;
     mutable QMutex mutex;
     QList<QByteArray> received;
+    QMap<QByteArray, ReplyScript> routes;
 };
 
 // Leaves a socket file behind with nobody listening, as a crashed daemon does.

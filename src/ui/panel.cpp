@@ -1,0 +1,214 @@
+#include "ui/panel.h"
+
+#include "ui/devicespage.h"
+#include "ui/qrview.h"
+#include "ui/touchbutton.h"
+#include "ui/uitext.h"
+
+#include <QBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QStackedWidget>
+#include <QTimer>
+
+namespace zorvi {
+
+namespace {
+
+const int pollMs = 2000;
+
+// Every label of the panel shows its text literally: several carry text from
+// the network (a device name, a code, an address, a version), and none may
+// ever be taken for markup.
+QLabel *newLabel(QWidget *parent, const char *objectName = nullptr, bool wrap = false)
+{
+    QLabel *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(wrap);
+    if (objectName)
+        label->setObjectName(QLatin1String(objectName));
+    return label;
+}
+
+TouchButton *newButton(QWidget *parent, const char *key)
+{
+    TouchButton *button = new TouchButton(QString(), parent);
+    bindText(button, key);
+    return button;
+}
+
+QVBoxLayout *pageLayout(QWidget *page, int unit)
+{
+    QVBoxLayout *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(2 * unit, 2 * unit, 2 * unit, 2 * unit);
+    layout->setSpacing(unit);
+    return layout;
+}
+
+} // namespace
+
+int panelUnit(int windowHeight)
+{
+    return qMax(windowHeight / 48, 16);
+}
+
+QString panelStyleSheet(int unit)
+{
+    return QStringLiteral("QLabel { color: black; background: transparent; font-size: %1px; }"
+                          "QLabel#title { font-size: %2px; font-weight: bold; }"
+                          "QLabel#code { font-size: %3px; font-weight: bold; }"
+                          "QLabel#url { font-weight: bold; }"
+                          "QLabel#version { color: #555555; font-size: %6px; }"
+                          "QPushButton { color: black; background: white; border: 3px solid black; "
+                          "border-radius: %4px; font-size: %1px; padding: %4px %5px; }"
+                          "QPushButton:pressed { background: black; color: white; }"
+                          "QPushButton:disabled { color: #8a8a8a; border-color: #8a8a8a; }")
+        .arg(unit)
+        .arg(2 * unit)
+        .arg(4 * unit)
+        .arg(unit / 2)
+        .arg(unit)
+        .arg(4 * unit / 5);
+}
+
+Panel::Panel(QWidget *parent)
+    : QWidget(parent)
+    , stack(new QStackedWidget(this))
+    , homeStatusLabel(newLabel(this, nullptr, true))
+    , connectButton(newButton(this, "connectDevice"))
+    , devicesButton(newButton(this, "connectedDevices"))
+    , updateLabel(newLabel(this, nullptr, true))
+    , restartButton(newButton(this, "restartToUpdate"))
+    , checkButton(newButton(this, "checkUpdates"))
+    , versionLabel(newLabel(this, "version"))
+    , closeButton(newButton(this, "close"))
+    , devicesPage(nullptr)
+    , qrView(new QrView(this))
+    , codeLabel(newLabel(this, "code"))
+    , instructionLabel(newLabel(this, nullptr, true))
+    , urlLabel(newLabel(this, "url"))
+    , validityLabel(newLabel(this))
+    , pairingDoneButton(newButton(this, "done"))
+    , resultTitleLabel(newLabel(this, "title"))
+    , resultMessageLabel(newLabel(this, nullptr, true))
+    , resultDoneButton(newButton(this, "done"))
+    , pairingTimer(new QTimer(this))
+    , updateTimer(new QTimer(this))
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    hide();
+
+    const int height = parent ? parent->height() : 0;
+    const int width = parent ? parent->width() : 0;
+    const int unit = panelUnit(height);
+    setStyleSheet(panelStyleSheet(unit));
+
+    QWidget *homePage = new QWidget;
+    QVBoxLayout *home = pageLayout(homePage, unit);
+    QLabel *title = newLabel(homePage, "title");
+    title->setText(QStringLiteral("Zorvi"));
+    home->addWidget(title);
+    home->addWidget(homeStatusLabel);
+    home->addSpacing(unit);
+    home->addWidget(connectButton);
+    home->addWidget(devicesButton);
+    home->addSpacing(unit);
+    home->addWidget(updateLabel);
+    home->addWidget(restartButton);
+    home->addStretch();
+    QHBoxLayout *versionRow = new QHBoxLayout;
+    versionRow->setSpacing(unit);
+    versionRow->addWidget(versionLabel, 1);
+    versionRow->addWidget(checkButton);
+    home->addLayout(versionRow);
+    home->addWidget(closeButton);
+
+    QWidget *pairingPage = new QWidget;
+    QVBoxLayout *pairing = pageLayout(pairingPage, unit);
+    QLabel *pairingTitle = newLabel(pairingPage, "title");
+    bindText(pairingTitle, "connectDevice");
+    pairing->addWidget(pairingTitle);
+    qrView->setMinimumSize(width / 2, width / 2);
+    pairing->addWidget(qrView, 1);
+    for (QLabel *label : {codeLabel, instructionLabel, urlLabel, validityLabel}) {
+        label->setAlignment(Qt::AlignCenter);
+        pairing->addWidget(label);
+    }
+    pairing->addWidget(pairingDoneButton);
+
+    QWidget *resultPage = new QWidget;
+    QVBoxLayout *result = pageLayout(resultPage, unit);
+    result->addWidget(resultTitleLabel);
+    result->addWidget(resultMessageLabel);
+    result->addStretch();
+    result->addWidget(resultDoneButton);
+
+    stack->addWidget(homePage);
+    stack->addWidget(pairingPage);
+    devicesPage = new DevicesPage(&client, unit, stack);
+    devicesPage->onBack = [this] {
+        showHome();
+    };
+    stack->addWidget(resultPage);
+    stack->addWidget(devicesPage);
+
+    QVBoxLayout *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(stack);
+
+    pairingTimer->setInterval(pollMs);
+    updateTimer->setInterval(pollMs);
+    connect(pairingTimer, &QTimer::timeout, this, [this] { pollPairing(); });
+    connect(connectButton, &QAbstractButton::clicked, this, [this] { beginPairing(); });
+    connect(devicesButton, &QAbstractButton::clicked, this, [this] {
+        devicesPage->refresh();
+        stack->setCurrentWidget(devicesPage);
+    });
+    connect(restartButton, &QAbstractButton::clicked, this, [this] { restartAndInstall(); });
+    connect(checkButton, &QAbstractButton::clicked, this, [this] { requestUpdateCheck(); });
+    connect(updateTimer, &QTimer::timeout, this, [this] { refreshUpdate(); });
+    connect(closeButton, &QAbstractButton::clicked, this, [this] { dismiss(); });
+    connect(pairingDoneButton, &QAbstractButton::clicked, this, [this] {
+        client.cancelPairing();
+        dismiss();
+    });
+    connect(resultDoneButton, &QAbstractButton::clicked, this, [this] { dismiss(); });
+}
+
+Panel::~Panel() = default;
+
+void Panel::open()
+{
+    checkRequested = false;
+    retranslate(this);
+    if (QWidget *window = parentWidget())
+        setGeometry(0, 0, window->width(), window->height());
+    showHome();
+    raise();
+    show();
+}
+
+void Panel::showHome()
+{
+    pairingTimer->stop();
+    // Any answer at all, whatever its status, means the daemon is running.
+    const bool reachable = client.pairingStatus().status != 0;
+    homeStatusLabel->setText(uiText(reachable ? "homeReady" : "homeOffline"));
+    connectButton->setEnabled(reachable);
+    refreshUpdate();
+    stack->setCurrentIndex(HomePage);
+}
+
+void Panel::dismiss()
+{
+    pairingTimer->stop();
+    updateTimer->stop();
+    hide();
+}
+
+void Panel::paintEvent(QPaintEvent *)
+{
+    QPainter(this).fillRect(rect(), Qt::white);
+}
+
+} // namespace zorvi

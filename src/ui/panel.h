@@ -1,0 +1,82 @@
+#pragma once
+
+#include "daemon/daemonclient.h"
+
+#include <QWidget>
+
+class QLabel;
+class QStackedWidget;
+class QTimer;
+
+namespace zorvi {
+
+class DevicesPage;
+class QrView;
+class TouchButton;
+
+// The add-on's full-screen panel, laid over Nickel's window: the home page
+// with the daemon's state and the update section, the pairing page, the
+// pairing result page and the connected-devices page. It is created on the
+// first tap on a status icon, reused on every later one, and only ever hidden.
+class Panel : public QWidget {
+public:
+    explicit Panel(QWidget *parent);
+    ~Panel() override;
+
+    // Shows the panel over the whole window, on its home page, in the
+    // language Nickel is set to now.
+    void open();
+    // Probes the daemon, refreshes the home page and shows it.
+    void showHome();
+    // Stops polling and hides the panel.
+    void dismiss();
+
+    // Pairing (pairing page and result page).
+    void beginPairing();
+    void pollPairing();
+
+    // The update section of the home page.
+    void refreshUpdate();
+    void requestUpdateCheck();
+    void restartAndInstall();
+
+    // The panel's parts, used by its pages' operations and by tests.
+    DaemonClient client;
+    QStackedWidget *stack;
+    QLabel *homeStatusLabel;
+    TouchButton *connectButton;
+    TouchButton *devicesButton;
+    QLabel *updateLabel;
+    TouchButton *restartButton;
+    TouchButton *checkButton;
+    QLabel *versionLabel;
+    TouchButton *closeButton;
+    DevicesPage *devicesPage;
+    QrView *qrView;
+    QLabel *codeLabel;
+    QLabel *instructionLabel;
+    QLabel *urlLabel;
+    QLabel *validityLabel;
+    TouchButton *pairingDoneButton;
+    QLabel *resultTitleLabel;
+    QLabel *resultMessageLabel;
+    TouchButton *resultDoneButton;
+    QTimer *pairingTimer;
+    QTimer *updateTimer;
+    bool checkRequested = false;
+
+    // Page indices of the stack.
+    enum Page { HomePage = 0, PairingPage = 1, ResultPage = 2, DevicesListPage = 3 };
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+};
+
+// The panel's layout unit in pixels for a window of the given height, from
+// which every font size, margin and spacing derives.
+int panelUnit(int windowHeight);
+
+// The panel's style sheet for a layout unit.
+QString panelStyleSheet(int unit);
+
+} // namespace zorvi

@@ -1,0 +1,102 @@
+// The update section of the panel's home page: the installed version, the
+// daemon's update state, a check on request, and the restart that installs a
+// ready update.
+
+#include "nickel/nickelfunctions.h"
+#include "plugin/pluginlog.h"
+#include "ui/panel.h"
+#include "ui/touchbutton.h"
+#include "ui/uitext.h"
+
+#include <QJsonObject>
+#include <QLabel>
+#include <QTimer>
+
+namespace zorvi {
+
+namespace {
+
+// The state text for one reply of the daemon; empty when there is nothing to
+// say. The outcome of a check ("last") is shown only to the user who asked.
+QString updateText(const QString &state, const QString &version, const QString &last,
+                   bool checkRequested)
+{
+    if (state == QLatin1String("ready"))
+        return uiText("updateReady").replace(QLatin1String("{version}"), version);
+    if (state == QLatin1String("checking"))
+        return uiText("checkingUpdates");
+    if (state == QLatin1String("downloading"))
+        return uiText("downloadingUpdate").replace(QLatin1String("{version}"), version);
+    if (!checkRequested)
+        return QString();
+    if (last == QLatin1String("up_to_date"))
+        return uiText("upToDate");
+    if (last == QLatin1String("blocked"))
+        return uiText("updateBlocked");
+    if (last == QLatin1String("failed"))
+        return uiText("updateCheckFailed");
+    return QString();
+}
+
+} // namespace
+
+void Panel::refreshUpdate()
+{
+    // The status is not examined: whatever the body holds is the state, and
+    // no usable body reads as an empty object.
+    const QJsonObject update = client.updateStatus().json.object();
+    const QString state = update.value(QStringLiteral("state")).toString();
+    const QString version = update.value(QStringLiteral("version")).toString();
+    const QString last = update.value(QStringLiteral("last")).toString();
+    const QString current = update.value(QStringLiteral("current")).toString();
+    const bool ready = state == QLatin1String("ready");
+    const bool busy = state == QLatin1String("checking") || state == QLatin1String("downloading");
+
+    const QString text = updateText(state, version, last, checkRequested);
+    updateLabel->setText(text);
+    updateLabel->setVisible(!text.isEmpty());
+    restartButton->setVisible(ready);
+    versionLabel->setText(current.isEmpty() ? QString() : QLatin1String("Zorvi ") + current);
+    checkButton->setVisible(!current.isEmpty() && !ready);
+    checkButton->setEnabled(!busy);
+    if (busy)
+        updateTimer->start();
+    else
+        updateTimer->stop();
+}
+
+void Panel::requestUpdateCheck()
+{
+    checkRequested = true;
+    if (client.checkForUpdate()) {
+        refreshUpdate();
+        return;
+    }
+    updateLabel->setText(uiText("updateCheckFailed"));
+    updateLabel->show();
+}
+
+void Panel::restartAndInstall()
+{
+    pluginLog(QStringLiteral("restarting to install an update"));
+
+    // Nickel restarts the device itself when it can; the daemon is asked only
+    // when Nickel's power manager cannot be reached.
+    const auto instance = reinterpret_cast<NickelInstance>(
+        nickelFunction(NickelFunction::PowerWorkflowManagerInstance));
+    const auto reboot =
+        reinterpret_cast<NickelMethod>(nickelFunction(NickelFunction::PowerWorkflowManagerReboot));
+    if (instance && reboot) {
+        if (void *manager = instance()) {
+            reboot(manager);
+            return;
+        }
+    }
+    if (client.restartForUpdate())
+        return;
+
+    pluginLog(QStringLiteral("restart unavailable"));
+    homeStatusLabel->setText(uiText("homeOffline"));
+}
+
+} // namespace zorvi
