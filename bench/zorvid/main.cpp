@@ -1,0 +1,151 @@
+// Requests per second and latency of GET /clients with 100 paired devices,
+// each request a DaemonClient exchange as the add-on makes it, from several
+// client threads at once. Starts zorvid on /tmp/zorvid.sock and stops it,
+// so run it in a private mount namespace:
+//   scripts/isolate build/bench/zorvid/bench-zorvid [CLIENTS] [REQUESTS]
+// At most REQUESTS requests (default 4000) and at most 30 s.
+
+#include "daemon/daemonclient.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QVector>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const int pairedDevices = 100;
+const qint64 timeLimitMs = 30000;
+
+bool writeClientList(const QString &file)
+{
+    QJsonArray clients;
+    for (int i = 0; i < pairedDevices; ++i) {
+        clients.append(QJsonObject{
+            {"id", QStringLiteral("Device %1/%2").arg(i).arg(i * 7919, 8, 16, QLatin1Char('0'))},
+            {"name", QStringLiteral("Device %1").arg(i)},
+            {"paired_at", 1700000000.0 + i * 3600}});
+    }
+    QFile output(file);
+    return output.open(QIODevice::WriteOnly) &&
+           output.write(QJsonDocument(QJsonObject{{"clients", clients}}).toJson()) > 0;
+}
+
+// Waits at most 5 s for zorvid's start line in its log file.
+bool waitUntilListening(QProcess &daemon, const QString &log)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 5000 && daemon.state() == QProcess::Running) {
+        QFile file(log);
+        if (file.open(QIODevice::ReadOnly) && file.readAll().contains("listening on"))
+            return true;
+        QThread::msleep(10);
+    }
+    return false;
+}
+
+double percentile(const std::vector<qint64> &sorted, double p)
+{
+    return sorted.empty() ? 0 : sorted[size_t(p * double(sorted.size() - 1))] / 1000.0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int clients = qBound(1, argc > 1 ? QByteArray(argv[1]).toInt() : 4, 64);
+    const int requests = qBound(1, argc > 2 ? QByteArray(argv[2]).toInt() : 4000, 1000000);
+
+    QTemporaryDir state(QStringLiteral("/tmp/bench-zorvid-XXXXXX"));
+    if (!state.isValid() || !writeClientList(state.filePath(QStringLiteral("clients.json")))) {
+        std::fprintf(stderr, "bench-zorvid: cannot write the client list under /tmp\n");
+        return 1;
+    }
+    // The daemon logs a line per request; a file keeps it from ever waiting
+    // on a full pipe.
+    const QString log = state.filePath(QStringLiteral("zorvid.log"));
+    QProcess daemon;
+    daemon.setStandardErrorFile(log);
+    daemon.start(QStringLiteral(ZORVID), {QStringLiteral("--state-dir"), state.path(),
+                                          QStringLiteral("--phone-port"), QStringLiteral("0")});
+    if (!daemon.waitForStarted(5000) || !waitUntilListening(daemon, log)) {
+        QFile file(log);
+        file.open(QIODevice::ReadOnly);
+        std::fprintf(stderr, "bench-zorvid: zorvid did not start:\n%s\n",
+                     file.readAll().constData());
+        daemon.kill();
+        daemon.waitForFinished(2000);
+        return 1;
+    }
+
+    const zorvi::DaemonReply sample = zorvi::DaemonClient().listClients();
+    const int bodyBytes = sample.json.toJson(QJsonDocument::Compact).size();
+    bool ok = sample.status == 200 && sample.json.array().size() == pairedDevices;
+    for (int i = 0; ok && i < 50; ++i) // warm-up
+        ok = zorvi::DaemonClient().listClients().status == 200;
+
+    std::atomic<int> issued{0};
+    std::atomic<int> failures{0};
+    std::vector<std::vector<qint64>> latencies(static_cast<size_t>(clients));
+    QElapsedTimer wall;
+    wall.start();
+    std::vector<std::thread> threads;
+    for (int t = 0; ok && t < clients; ++t) {
+        threads.emplace_back([&, t] {
+            const zorvi::DaemonClient client;
+            QElapsedTimer one;
+            while (issued.fetch_add(1) < requests && wall.elapsed() < timeLimitMs) {
+                one.start();
+                const zorvi::DaemonReply reply = client.listClients();
+                latencies[size_t(t)].push_back(one.nsecsElapsed() / 1000);
+                if (reply.status != 200 || reply.json.array().size() != pairedDevices)
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    const qint64 elapsedMs = wall.elapsed();
+
+    ::kill(pid_t(daemon.processId()), SIGTERM);
+    const bool stopped = daemon.waitForFinished(5000) && daemon.exitCode() == 0;
+    if (!stopped) {
+        daemon.kill();
+        daemon.waitForFinished(2000);
+    }
+    if (!ok) {
+        std::fprintf(stderr, "bench-zorvid: GET /clients did not list %d devices\n", pairedDevices);
+        return 1;
+    }
+
+    std::vector<qint64> all;
+    for (const auto &part : latencies)
+        all.insert(all.end(), part.begin(), part.end());
+    std::sort(all.begin(), all.end());
+    const double seconds = double(elapsedMs) / 1000.0;
+    std::printf("GET /clients, %d paired devices (%d-byte body), %d concurrent clients\n",
+                pairedDevices, bodyBytes, clients);
+    std::printf("requests:       %zu in %.2f s%s\n", all.size(), seconds,
+                elapsedMs >= timeLimitMs ? " (time limit reached)" : "");
+    std::printf("throughput:     %.0f requests/s\n", double(all.size()) / seconds);
+    std::printf("latency:        median %.3f ms, 95th percentile %.3f ms, max %.3f ms\n",
+                percentile(all, 0.5), percentile(all, 0.95), percentile(all, 1.0));
+    std::printf("failed replies: %d\n", failures.load());
+    std::printf("zorvid stopped cleanly on SIGTERM: %s\n", stopped ? "yes" : "no");
+    return failures.load() == 0 && stopped ? 0 : 1;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace zorvid {
+
+// What zorvid's command line sets.
+struct DaemonOptions {
+    QString stateDir = QStringLiteral("/mnt/onboard/.adds/zorvi/zorvid");
+    int phonePort = 8732;
+    int pairingSeconds = 600;
+    int pairingAttempts = 5;
+    int requestTimeoutMs = 5000;
+    QString currentVersion = QStringLiteral("2.0.0");
+    QString offeredVersion;
+    bool checkFails = false;
+    int checkSeconds = 1;
+    int downloadSeconds = 3;
+    QString installSlot = QStringLiteral("/mnt/onboard/.kobo/KoboRoot.tgz");
+
+    enum class Outcome { Run, HelpShown, Invalid };
+    // Reads ARGUMENTS (argv, program name first); prints the help or the
+    // error itself.
+    Outcome parse(const QStringList &arguments);
+};
+
+} // namespace zorvid

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QList>
+#include <QPair>
+
+#include <functional>
+
+namespace zorvid {
+
+// One HTTP/1.1 reply, sent whole before the connection is closed.
+struct HttpReply {
+    int status = 500;
+    QByteArray contentType;
+    QByteArray body;
+    // Header fields beyond the framing ones, e.g. "Allow".
+    QList<QPair<QByteArray, QByteArray>> headers;
+    // A short reason added to the request's log line, for refusals.
+    QByteArray note;
+    // Run once the reply has left (or the peer has gone).
+    std::function<void()> afterSent;
+
+    static HttpReply json(int status, const QJsonValue &value);
+    static HttpReply empty(int status);
+    // A refusal: {"error": REASON}, and REASON in the log line.
+    static HttpReply error(int status, const QByteArray &reason);
+    static HttpReply methodNotAllowed(const QByteArray &allowed);
+
+    // Status line, "Content-Type" where there is a body, "Content-Length"
+    // (not on 204), "Connection: close", then the body.
+    QByteArray toBytes() const;
+};
+
+} // namespace zorvid

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+
+namespace zorvid {
+
+// One complete HTTP/1.1 request as received.
+struct HttpRequest {
+    QByteArray method;
+    // The request target as sent, e.g. "/clients/a%20b?x=1".
+    QByteArray target;
+    // The target without its query, still percent-encoded.
+    QByteArray path;
+    // Header fields in order of arrival, names in lower case.
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    // The value of the first field called NAME (lower case); empty if none.
+    QByteArray header(const QByteArray &name) const;
+};
+
+} // namespace zorvid

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "pairedclient.h"
+
+#include <QDeadlineTimer>
+#include <QJsonObject>
+#include <QString>
+
+namespace zorvid {
+
+class ClientList;
+
+// The one pairing offer the daemon holds at a time: a code that is valid for
+// a while, the address where the other device enters it, and what became of
+// it. The right code adds the device to the client list; too many wrong ones
+// withdraw the offer, so that the code cannot be guessed.
+class Pairing {
+public:
+    struct Settings {
+        int validitySeconds = 600;
+        int wrongCodeLimit = 5;
+    };
+
+    enum class Outcome {
+        Paired,
+        WrongCode,
+        // The wrong code that used up the last attempt: the offer is gone.
+        Withdrawn,
+        // No offer is waiting; state() says why.
+        NoOffer,
+        NameMissing,
+        NotSaved,
+    };
+    struct Submission {
+        Outcome outcome = Outcome::NoOffer;
+        int attemptsLeft = 0;
+        PairedClient client;
+    };
+
+    Pairing(ClientList &clients, const Settings &settings);
+
+    // Where the other device submits its code, e.g. "http://127.0.0.1:8732/pair".
+    void setAddress(const QString &address) { address_ = address; }
+
+    // A new offer, replacing the one before: the body of POST "/pairing".
+    QJsonObject offer();
+    // The body of GET "/pairing".
+    QJsonObject status();
+    // DELETE "/pairing": an offer that still waits is withdrawn.
+    void withdraw();
+    // The other device's attempt with CODE as typed and its NAME.
+    Submission submit(const QString &typedCode, const QString &name);
+    // "none", "waiting", "paired", "expired", "cancelled" or "too_many_attempts".
+    QString state();
+
+    // A device name fit to show: no control characters, trimmed, at most
+    // 64 characters.
+    static QString cleanName(const QString &name);
+
+private:
+    enum class State { None, Waiting, Paired, Expired, Cancelled, TooManyAttempts };
+    State current();
+
+    ClientList &clients;
+    Settings settings;
+    QString address_;
+    State stateNow = State::None;
+    QString code;
+    QString url;
+    QDeadlineTimer expiry;
+    int wrongCodes = 0;
+    PairedClient paired;
+};
+
+} // namespace zorvid

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "httpconnection.h"
+
+#include <QObject>
+#include <QTcpServer>
+
+namespace zorvid {
+
+class Pairing;
+
+// The other device's way in: a small HTTP endpoint on the loopback
+// interface. GET /pair serves a form; POST /pair takes "code" and "name",
+// as a form (application/x-www-form-urlencoded) or as a JSON object, and
+// answers in JSON: 200 {"state":"paired","id","name"}, 403 {"error",
+// "attempts_left"} for a wrong code, 410 {"error","state"} when no offer
+// waits, 400 for a missing field.
+class PhoneServer : public QObject {
+public:
+    PhoneServer(Pairing &pairing, const ConnectionLimits &limits, QObject *parent = nullptr);
+
+    // Port 0 takes any free port; address() then holds the one taken.
+    bool listen(quint16 port, QString *error);
+    // "http://127.0.0.1:PORT/pair".
+    QString address() const;
+
+private:
+    void acceptPending();
+    HttpReply handle(const HttpRequest &request);
+    HttpReply submit(const HttpRequest &request);
+
+    Pairing &pairing;
+    ConnectionLimits limits;
+    QTcpServer server;
+};
+
+} // namespace zorvid

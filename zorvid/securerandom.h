@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace zorvid {
+
+// Bytes from the kernel's cryptographically secure generator (getrandom(2)).
+class SecureRandom {
+public:
+    static QByteArray bytes(int count);
+    // A number below BOUND (at most 256), without modulo bias.
+    static int below(int bound);
+};
+
+} // namespace zorvid
