@@ -45,7 +45,7 @@ void Panel::beginPairing()
     if (reply.status != 200 ||
         offer.value(QStringLiteral("state")).toString() != QLatin1String("waiting")) {
         pluginLog(QStringLiteral("pairing request failed with status %1").arg(reply.status));
-        homeStatusLabel->setText(uiText("codeUnavailable"));
+        setLiteralText(homeStatusLabel, uiText("codeUnavailable"));
         return;
     }
 
@@ -62,7 +62,7 @@ void Panel::beginPairing()
     qrView->update();
 
     codeLabel->setText(spacedCode(offer.value(QStringLiteral("code")).toString()));
-    instructionLabel->setText(uiText(url.isEmpty() ? "openAddress" : "scanOrOpen"));
+    setLiteralText(instructionLabel, uiText(url.isEmpty() ? "openAddress" : "scanOrOpen"));
     // What follows "#" carries the code for a phone that scans the QR code;
     // the address a person types stops before it.
     urlLabel->setText(url.section(QLatin1Char('#'), 0, 0));
@@ -87,12 +87,13 @@ void Panel::pollPairing()
     pairingTimer->stop();
     if (state == QLatin1String("paired")) {
         resultTitleLabel->setText(uiText("deviceConnectedTitle"));
-        resultMessageLabel->setText(uiText("deviceConnectedMessage")
-                                        .replace(QLatin1String("{device}"),
-                                                 pairing.value(QStringLiteral("name")).toString()));
+        setLiteralText(resultMessageLabel,
+                       uiText("deviceConnectedMessage")
+                           .replace(QLatin1String("{device}"),
+                                    pairing.value(QStringLiteral("name")).toString()));
     } else {
         resultTitleLabel->setText(uiText("codeExpiredTitle"));
-        resultMessageLabel->setText(uiText("codeExpiredMessage"));
+        setLiteralText(resultMessageLabel, uiText("codeExpiredMessage"));
     }
     stack->setCurrentIndex(ResultPage);
 }

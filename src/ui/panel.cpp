@@ -19,7 +19,8 @@ const int pollMs = 2000;
 
 // Every label of the panel shows its text literally: several carry text from
 // the network (a device name, a code, an address, a version), and none may
-// ever be taken for markup.
+// ever be taken for markup. The word-wrapped ones are given their texts
+// through setLiteralText.
 QLabel *newLabel(QWidget *parent, const char *objectName = nullptr, bool wrap = false)
 {
     QLabel *label = new QLabel(parent);
@@ -193,7 +194,7 @@ void Panel::showHome()
     pairingTimer->stop();
     // Any answer at all, whatever its status, means the daemon is running.
     const bool reachable = client.pairingStatus().status != 0;
-    homeStatusLabel->setText(uiText(reachable ? "homeReady" : "homeOffline"));
+    setLiteralText(homeStatusLabel, uiText(reachable ? "homeReady" : "homeOffline"));
     connectButton->setEnabled(reachable);
     refreshUpdate();
     stack->setCurrentIndex(HomePage);

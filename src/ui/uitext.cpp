@@ -96,4 +96,12 @@ void retranslate(QWidget *root)
     }
 }
 
+void setLiteralText(QLabel *label, const QString &text)
+{
+    label->setTextFormat(Qt::RichText);
+    label->setText(text.isEmpty() ? text
+                                  : QLatin1String("<span style=\"white-space: pre-wrap\">") +
+                                        text.toHtmlEscaped() + QLatin1String("</span>"));
+}
+
 } // namespace zorvi

@@ -31,4 +31,10 @@ void bindText(QAbstractButton *button, const char *key);
 // Sets every keyed label and button below root to the current language.
 void retranslate(QWidget *root);
 
+// Shows text on a word-wrapped label exactly as written: never read as
+// markup, every space kept. It goes in as escaped rich text because a
+// plain-text label lays out a right-to-left line that fills its width one
+// space too wide, cutting off its first letter.
+void setLiteralText(QLabel *label, const QString &text);
+
 } // namespace zorvi

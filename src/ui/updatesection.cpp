@@ -53,7 +53,7 @@ void Panel::refreshUpdate()
     const bool busy = state == QLatin1String("checking") || state == QLatin1String("downloading");
 
     const QString text = updateText(state, version, last, checkRequested);
-    updateLabel->setText(text);
+    setLiteralText(updateLabel, text);
     updateLabel->setVisible(!text.isEmpty());
     restartButton->setVisible(ready);
     versionLabel->setText(current.isEmpty() ? QString() : QLatin1String("Zorvi ") + current);
@@ -72,7 +72,7 @@ void Panel::requestUpdateCheck()
         refreshUpdate();
         return;
     }
-    updateLabel->setText(uiText("updateCheckFailed"));
+    setLiteralText(updateLabel, uiText("updateCheckFailed"));
     updateLabel->show();
 }
 
@@ -96,7 +96,7 @@ void Panel::restartAndInstall()
         return;
 
     pluginLog(QStringLiteral("restart unavailable"));
-    homeStatusLabel->setText(uiText("homeOffline"));
+    setLiteralText(homeStatusLabel, uiText("homeOffline"));
 }
 
 } // namespace zorvi

@@ -1,19 +1,29 @@
-// Renders the panel's home page in each state of the update section, in a
-// set of languages, to PNG files at the reader's resolution, so that a person
-// can look at every one of them. The daemon is a fake on /tmp/zorvid.sock,
-// so this runs in the mount namespace:
+// Renders every page of the panel, in a set of languages, to PNG files at the
+// reader's resolution, so that a person can look at each one: the home page
+// in each state of the update section, the pairing page with a real offer
+// of the reference daemon, both result pages, the devices list (empty, one
+// device, many with long names) and the confirmation page. The daemons
+// listen on /tmp/zorvid.sock, so this runs in the mount namespace:
 //   scripts/isolate build/tests/ui/render-pages OUTPUT_DIR [LANGUAGE...]
 
 #include "fakedaemon.h"
 #include "plugin/devicepaths.h"
+#include "ui/devicespage.h"
 #include "ui/panel.h"
+#include "ui/touchbutton.h"
 #include "ui/uitext.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QPushButton>
+#include <QStackedWidget>
 #include <QTextStream>
+#include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -43,6 +53,39 @@ const HomeState homeStates[] = {
     {"failed", R"({"state":"idle","last":"failed","current":"2.0.3"})", true},
 };
 
+// The devices lists to show: the GET /clients body of each.
+const struct {
+    const char *name;
+    const char *clients;
+} deviceLists[] = {
+    {"empty", "[]"},
+    {"one", R"([{"id":"a1","name":"Pixel 8","paired_at":1764000000}])"},
+    {"many",
+     R"([{"id":"a","name":"Marie-Christine's very long-named Android tablet with a case","paired_at":1733000000},)"
+     R"({"id":"b","name":"iPhone","paired_at":1740000000},)"
+     R"({"id":"c","name":"Work laptop, Ubuntu 24.04 / Firefox","paired_at":1750000000},)"
+     R"({"id":"d","name":"Kitchen tablet","paired_at":1760000000},)"
+     R"({"id":"e","name":"Grandpa's phone","paired_at":1764000000}])"},
+};
+
+// Starts the reference daemon and waits until it answers on its socket.
+bool startZorvid(QProcess &zorvid)
+{
+    zorvid.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    zorvid.setStandardErrorFile(QProcess::nullDevice());
+    zorvid.start(QStringLiteral(ZORVID),
+                 {QStringLiteral("--phone-port"), QStringLiteral("0"),
+                  QStringLiteral("--state-dir"), QStringLiteral("/tmp/render-pages-zorvid")});
+    for (int tries = 0; tries < 100; ++tries) {
+        QLocalSocket probe;
+        probe.connectToServer(QString::fromLatin1(zorvi::daemonSocket));
+        if (probe.waitForConnected(100))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
 bool writeLocale(const QString &language)
 {
     const QString path = QString::fromLatin1(zorvi::nickelConfigFile);
@@ -53,6 +96,86 @@ bool writeLocale(const QString &language)
     // Nickel writes locale names with an underscore.
     file.write("[ApplicationPreferences]\nCurrentLocale=" +
                QString(language).replace(QLatin1Char('-'), QLatin1Char('_')).toLatin1() + "\n");
+    return true;
+}
+
+bool save(QWidget &window, const QString &out, const QString &page, const QString &language)
+{
+    const QString file = QStringLiteral("%1/%2-%3.png").arg(out, page, language);
+    if (window.grab().save(file))
+        return true;
+    QTextStream(stderr) << "cannot write " << file << "\n";
+    return false;
+}
+
+// The pairing page with a real offer of the reference daemon, then the two
+// result pages.
+bool renderPairingPages(QWidget &window, zorvi::Panel &panel, const QString &out,
+                        const QString &language)
+{
+    {
+        QProcess zorvid;
+        if (!startZorvid(zorvid)) {
+            QTextStream(stderr) << "zorvid did not start\n";
+            return false;
+        }
+        panel.open();
+        panel.beginPairing();
+        const bool saved = save(window, out, QStringLiteral("pairing"), language);
+        panel.dismiss();
+        zorvid.terminate();
+        zorvid.waitForFinished();
+        if (!saved)
+            return false;
+    }
+    const struct {
+        const char *page;
+        const char *state;
+    } results[] = {{"paired", R"({"state":"paired","name":"Pixel 8"})"},
+                   {"expired", R"({"state":"expired"})"}};
+    for (const auto &result : results) {
+        FakeDaemon daemon(ReplyScript::at(ok(result.state)));
+        daemon.route(
+            "POST /pairing",
+            ReplyScript::at(ok(R"({"state":"waiting","code":"K7Q2XM","expires_in":600})")));
+        panel.open();
+        panel.beginPairing();
+        panel.pollPairing();
+        const bool saved = save(window, out, QLatin1String(result.page), language);
+        panel.dismiss();
+        if (!saved)
+            return false;
+    }
+    return true;
+}
+
+// The devices list in three fillings, and the question before a disconnection.
+bool renderDevicePages(QWidget &window, zorvi::Panel &panel, const QString &out,
+                       const QString &language)
+{
+    for (const auto &list : deviceLists) {
+        FakeDaemon daemon(ReplyScript::at(ok(R"({"state":"none"})")));
+        daemon.route("GET /clients", ReplyScript::at(ok(list.clients)));
+        panel.open();
+        panel.devicesButton->click();
+        QApplication::processEvents();
+        bool saved =
+            save(window, out, QStringLiteral("devices-%1").arg(QLatin1String(list.name)), language);
+        if (saved && qstrcmp(list.name, "many") == 0) {
+            // The first row's own Disconnect button asks the question.
+            const QList<QPushButton *> buttons = panel.devicesPage->findChildren<QPushButton *>();
+            for (QPushButton *button : buttons) {
+                if (button->isVisible() && button->text() == zorvi::uiText("disconnect")) {
+                    button->click();
+                    break;
+                }
+            }
+            saved = save(window, out, QStringLiteral("confirm"), language);
+        }
+        panel.dismiss();
+        if (!saved)
+            return false;
+    }
     return true;
 }
 
@@ -102,6 +225,9 @@ int main(int argc, char **argv)
             }
             panel.dismiss();
         }
+        if (!renderPairingPages(window, panel, out, language) ||
+            !renderDevicePages(window, panel, out, language))
+            return 1;
     }
     return 0;
 }
