@@ -103,7 +103,8 @@ void ScriptRunner::execute(const QString &command, const QString &argument)
 {
     const bool wantsArgument =
         command == QLatin1String("wait") || command == QLatin1String("tap") ||
-        command == QLatin1String("find") || command == QLatin1String("screenshot");
+        command == QLatin1String("tap-text") || command == QLatin1String("find") ||
+        command == QLatin1String("screenshot");
     if (wantsArgument && argument.isEmpty()) {
         hostSay(QStringLiteral("error: %1 needs an argument").arg(command));
         return;
@@ -119,7 +120,9 @@ void ScriptRunner::execute(const QString &command, const QString &argument)
     } else if (command == QLatin1String("new-statusbar")) {
         window->addStatusBar();
     } else if (command == QLatin1String("tap")) {
-        tap(argument);
+        tap(WidgetFinder::visibleWidgetNamed(argument), argument);
+    } else if (command == QLatin1String("tap-text")) {
+        tap(WidgetFinder::visibleButtonWithText(argument), argument);
     } else if (command == QLatin1String("find")) {
         find(argument);
     } else if (command == QLatin1String("screenshot")) {
@@ -151,9 +154,8 @@ void ScriptRunner::waitFor(const QString &argument)
     });
 }
 
-void ScriptRunner::tap(const QString &name)
+void ScriptRunner::tap(QWidget *target, const QString &name)
 {
-    QWidget *target = WidgetFinder::visibleWidgetNamed(name);
     if (!target) {
         hostSay(QStringLiteral("error: no visible widget %1 to tap").arg(name));
         return;

@@ -6,6 +6,7 @@
 class NickelWindow;
 class QSocketNotifier;
 class QTouchDevice;
+class QWidget;
 
 // Runs the host's script commands one at a time on the GUI thread, from a
 // script file first, then from standard input as lines arrive. A "wait"
@@ -27,7 +28,7 @@ private:
     void step();
     void execute(const QString &command, const QString &argument);
     void waitFor(const QString &argument);
-    void tap(const QString &name);
+    void tap(QWidget *target, const QString &name);
     void find(const QString &name);
     void screenshot(const QString &path);
 

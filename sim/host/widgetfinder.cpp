@@ -1,8 +1,34 @@
 #include "widgetfinder.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QLayout>
+#include <QTextDocument>
 #include <QWidget>
+
+namespace {
+
+// " text=..." for a label or a button, as the screen shows it (on one line).
+QString shownText(const QWidget *widget)
+{
+    QString text;
+    if (const auto *label = qobject_cast<const QLabel *>(widget)) {
+        text = label->text();
+        if (label->textFormat() == Qt::RichText || Qt::mightBeRichText(text)) {
+            QTextDocument document;
+            document.setHtml(text);
+            text = document.toPlainText();
+        }
+    } else if (const auto *button = qobject_cast<const QAbstractButton *>(widget)) {
+        text = button->text();
+    } else {
+        return QString();
+    }
+    return QStringLiteral(" text=") + text.simplified();
+}
+
+} // namespace
 
 QList<QWidget *> WidgetFinder::widgetsNamed(const QString &name)
 {
@@ -26,6 +52,20 @@ QWidget *WidgetFinder::visibleWidgetNamed(const QString &name)
     return nullptr;
 }
 
+QWidget *WidgetFinder::visibleButtonWithText(const QString &text)
+{
+    QWidget *found = nullptr;
+    const QList<QWidget *> windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        const QList<QAbstractButton *> buttons = window->findChildren<QAbstractButton *>();
+        for (QAbstractButton *button : buttons) {
+            if (button->isVisible() && button->text() == text)
+                found = button;
+        }
+    }
+    return found;
+}
+
 QString WidgetFinder::describe(const QWidget *widget)
 {
     const QPoint origin = widget->mapTo(widget->window(), QPoint(0, 0));
@@ -38,16 +78,18 @@ QString WidgetFinder::describe(const QWidget *widget)
         parent && !parent->objectName().isEmpty() ? parent->objectName() : QStringLiteral("-");
     return QStringLiteral("class=%1 geometry=%2,%3 %4x%5 visible=%6 sizehint=%7x%8 layout=%9 "
                           "parent=%10 ancestors=%11")
-        .arg(QString::fromLatin1(widget->metaObject()->className()))
-        .arg(origin.x())
-        .arg(origin.y())
-        .arg(widget->width())
-        .arg(widget->height())
-        .arg(widget->isVisible() ? QStringLiteral("yes") : QStringLiteral("no"))
-        .arg(hint.width())
-        .arg(hint.height())
-        .arg(widget->layout() ? QString::fromLatin1(widget->layout()->metaObject()->className())
-                              : QStringLiteral("none"))
-        .arg(parentName)
-        .arg(ancestors.isEmpty() ? QStringLiteral("-") : ancestors.join(QLatin1Char(',')));
+               .arg(QString::fromLatin1(widget->metaObject()->className()))
+               .arg(origin.x())
+               .arg(origin.y())
+               .arg(widget->width())
+               .arg(widget->height())
+               .arg(widget->isVisible() ? QStringLiteral("yes") : QStringLiteral("no"))
+               .arg(hint.width())
+               .arg(hint.height())
+               .arg(widget->layout()
+                        ? QString::fromLatin1(widget->layout()->metaObject()->className())
+                        : QStringLiteral("none"))
+               .arg(parentName)
+               .arg(ancestors.isEmpty() ? QStringLiteral("-") : ancestors.join(QLatin1Char(','))) +
+           shownText(widget);
 }

@@ -13,6 +13,9 @@ public:
     static QList<QWidget *> widgetsNamed(const QString &name);
     // The first visible one, or null.
     static QWidget *visibleWidgetNamed(const QString &name);
+    // The visible button that reads exactly this text, the one created last
+    // (so the one on top) when there are several; or null.
+    static QWidget *visibleButtonWithText(const QString &text);
     // "class=... geometry=X,Y WxH visible=yes ..." with the geometry in the
     // coordinates of the widget's window.
     static QString describe(const QWidget *widget);

@@ -78,7 +78,6 @@ DevicesPage::DevicesPage(DaemonClient *client, int unit, QWidget *parent)
     // the question holds a name from the network, which must never be read as
     // markup, so both show their text as it is.
     introLabel->setWordWrap(true);
-    introLabel->setTextFormat(Qt::PlainText);
     listPageLayout->addWidget(introLabel);
     listLayout->setSpacing(unit);
     listPageLayout->addLayout(listLayout);
@@ -91,7 +90,6 @@ DevicesPage::DevicesPage(DaemonClient *client, int unit, QWidget *parent)
     QVBoxLayout *confirmPageLayout = pageLayout(confirmPage, unit);
     questionLabel->setObjectName(QStringLiteral("title"));
     questionLabel->setWordWrap(true);
-    questionLabel->setTextFormat(Qt::PlainText);
     confirmPageLayout->addWidget(questionLabel);
     QLabel *explanation = new QLabel(confirmPage);
     explanation->setWordWrap(true);
@@ -129,13 +127,13 @@ void DevicesPage::refresh()
 
     const DaemonReply reply = client->listClients();
     if (reply.status != 200) {
-        introLabel->setText(uiText("devicesUnavailable"));
+        setLiteralText(introLabel, uiText("devicesUnavailable"));
         return;
     }
 
     // Anything but an array reads as no device at all.
     const QJsonArray devices = reply.json.array();
-    introLabel->setText(uiText(devices.isEmpty() ? "devicesEmpty" : "devicesIntro"));
+    setLiteralText(introLabel, uiText(devices.isEmpty() ? "devicesEmpty" : "devicesIntro"));
 
     const QLocale locale = uiLocale();
     const QString format = dateFormatWithoutWeekday(locale);
@@ -199,7 +197,7 @@ void DevicesPage::askDisconnect(const QString &id, const QString &name)
     pendingId = id;
     QString question = uiText("disconnectQuestion");
     question.replace(QStringLiteral("{device}"), name);
-    questionLabel->setText(question);
+    setLiteralText(questionLabel, question);
     stack->setCurrentIndex(1);
 }
 
