@@ -7,6 +7,9 @@
 // name, and the copy Qt loads under it at the next start stays off, so a
 // fault of the add-on cannot lock the user out of their reader.
 
+#include "nickel/injector.h"
+#include "nickel/readingtracker.h"
+#include "nickel/rescanner.h"
 #include "plugin/devicepaths.h"
 #include "plugin/pluginlog.h"
 
@@ -96,6 +99,22 @@ __attribute__((constructor)) void pluginStartup()
         restoreFailsafe();
         return;
     }
+
+    // Status bars that exist already get their icons from a scan once the
+    // event loop runs; those shown later, through the filter. The timer's
+    // context is the injector, so the scan is dropped if it is gone first.
+    zorvi::Injector *injector = new zorvi::Injector(app);
+    app->installEventFilter(injector);
+    QTimer *scan = new QTimer(injector);
+    scan->setSingleShot(true);
+    QObject::connect(scan, &QTimer::timeout, injector, [injector, scan] {
+        injector->startupScan();
+        scan->deleteLater();
+    });
+    scan->start(0);
+
+    new zorvi::Rescanner(app);
+    app->installEventFilter(new zorvi::ReadingTracker(app));
 
     // No context object: the restore must happen even if every object of the
     // add-on is gone by then.

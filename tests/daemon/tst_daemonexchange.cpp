@@ -25,8 +25,7 @@ ReplyScript dripFeed(const QByteArray &bytes, int intervalMs)
     return script;
 }
 
-// A 200 reply of exactly the given size whose body is "[0]" padded with
-// whitespace.
+// A 200 reply of exactly SIZE bytes: "[0]" padded with whitespace.
 QByteArray replyOfSize(int size)
 {
     QByteArray reply("HTTP/1.1 200 OK\r\n\r\n[0]");
@@ -43,17 +42,11 @@ class TestDaemonExchange : public QObject {
 private slots:
     void init() { QFile::remove(QString::fromLatin1(zorvi::daemonSocket)); }
 
-    void replies_data();
-    void replies() { exchange(); }
-    void hostileDaemons_data();
-    void hostileDaemons() { exchange(); }
-
-private:
-    void addColumns();
+    void exchange_data();
     void exchange();
 };
 
-void TestDaemonExchange::addColumns()
+void TestDaemonExchange::exchange_data()
 {
     QTest::addColumn<Daemon>("daemon");
     QTest::addColumn<ReplyScript>("script");
@@ -63,13 +56,10 @@ void TestDaemonExchange::addColumns()
     // Bounds of the time the exchange may take.
     QTest::addColumn<int>("minMs");
     QTest::addColumn<int>("maxMs");
-}
 
-void TestDaemonExchange::replies_data()
-{
-    addColumns();
     const Daemon d = Daemon::Scripted;
     const QByteArray header("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n");
+    const int limit = DaemonClient::replySizeLimit;
 
     QTest::newRow("a 204 of a status line and a blank line has no document")
         << d << ReplyScript::at("HTTP/1.1 204 No Content\r\n\r\n") << 204 << QByteArray() << 0
@@ -77,33 +67,23 @@ void TestDaemonExchange::replies_data()
     QTest::newRow("a 200 with a content type header holds the JSON object")
         << d << ReplyScript::at(header + "{\"state\":\"idle\"}") << 200
         << QByteArray("{\"state\":\"idle\"}") << 0 << 500;
-    QTest::newRow("an empty JSON array is a document holding an empty array")
-        << d << ReplyScript::at(header + "[]") << 200 << QByteArray("[]") << 0 << 500;
-    QTest::newRow("a body in pieces 300 ms apart is assembled whole")
-        << d << ReplyScript{{{0, header}, {300, "{\"code\":"}, {300, "\"4711\""}, {300, "}"}}}
-        << 200 << QByteArray("{\"code\":\"4711\"}") << 850 << 1500;
-    QTest::newRow("a reply spread over 3.6 s in pauses under the wait is kept")
-        << d << ReplyScript{{{0, "HTTP/1.1 200"}, {1200, " OK\r\n"}, {1200, "\r\n["}, {1200, "]"}}}
-        << 200 << QByteArray("[]") << 3550 << 4300;
+    QTest::newRow("a reply in pieces over 3.6 s, each pause under the wait, is kept whole")
+        << d
+        << ReplyScript{{{0, "HTTP/1.1 200"},
+                        {1200, " OK\r\n"},
+                        {1200, "\r\n{\"a\":"},
+                        {1200, "1}"}}}
+        << 200 << QByteArray("{\"a\":1}") << 3550 << 4300;
     QTest::newRow("a complete reply on a connection left open ends after 1500 ms of silence")
         << d << ReplyScript{{{0, header + "[1]"}}, false} << 200 << QByteArray("[1]") << 1450
         << 2200;
     QTest::newRow("a reply of exactly 1 MiB is kept")
-        << d << ReplyScript::at(replyOfSize(DaemonClient::replySizeLimit)) << 200
-        << QByteArray("[0]") << 0 << 1000;
-}
-
-void TestDaemonExchange::hostileDaemons_data()
-{
-    addColumns();
-    const Daemon d = Daemon::Scripted;
+        << d << ReplyScript::at(replyOfSize(limit)) << 200 << QByteArray("[0]") << 0 << 1000;
 
     QTest::newRow("no socket file means no daemon")
         << Daemon::Missing << ReplyScript() << 0 << QByteArray() << 0 << 1600;
-    QTest::newRow("a socket file left behind with nobody listening")
+    QTest::newRow("a socket file with nobody listening refuses")
         << Daemon::StaleSocketFile << ReplyScript() << 0 << QByteArray() << 0 << 1600;
-    QTest::newRow("a daemon that closes every connection at once")
-        << d << ReplyScript{{}, true, true} << 0 << QByteArray() << 0 << 1600;
     QTest::newRow("a daemon that accepts and never answers")
         << d << ReplyScript{{}, false} << 0 << QByteArray() << 1450 << 2200;
     QTest::newRow("half a header and then silence")
@@ -119,8 +99,7 @@ void TestDaemonExchange::hostileDaemons_data()
         << d << ReplyScript::at("HTTP/1.1 200 OK\r\n\r\n{\"clients\":[{\"id\":") << 200
         << QByteArray() << 0 << 500;
     QTest::newRow("a reply one byte over 1 MiB is unusable")
-        << d << ReplyScript::at(replyOfSize(DaemonClient::replySizeLimit + 1)) << 0 << QByteArray()
-        << 0 << 1000;
+        << d << ReplyScript::at(replyOfSize(limit + 1)) << 0 << QByteArray() << 0 << 1000;
     QTest::newRow("an endless body is dropped at 1 MiB")
         << d << ReplyScript{{{0, "HTTP/1.1 200 OK\r\n\r\n["}}, true, false, QByteArray(65536, '0')}
         << 0 << QByteArray() << 0 << 2000;
@@ -150,15 +129,9 @@ void TestDaemonExchange::exchange()
     clock.start();
     const zorvi::DaemonReply reply = DaemonClient().request("GET", "/update");
     const qint64 elapsed = clock.elapsed();
-
     QCOMPARE(reply.status, status);
-    QCOMPARE(reply.json.isNull(), json.isEmpty());
-    if (!json.isEmpty())
-        QCOMPARE(reply.json.toJson(QJsonDocument::Compact), json);
-    QVERIFY2(
-        elapsed >= minMs && elapsed <= maxMs,
-        qPrintable(
-            QStringLiteral("took %1 ms, expected %2 to %3 ms").arg(elapsed).arg(minMs).arg(maxMs)));
+    QCOMPARE(reply.json.toJson(QJsonDocument::Compact), json);
+    QVERIFY2(elapsed >= minMs && elapsed <= maxMs, qPrintable(QString::number(elapsed) + " ms"));
 }
 
 QTEST_GUILESS_MAIN(TestDaemonExchange)

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "nickel/nickelfunctions.h"
+
+#include <QObject>
+
+class QFileSystemWatcher;
+class QTimer;
+
+namespace zorvi {
+
+// Makes Nickel rescan its library when another process asks for it by
+// creating the flag file /tmp/zorvi-rescan. The rescan waits until /tmp has
+// been quiet for a while, then deletes the flag and calls Nickel's own
+// PlugWorkflowManager::sync(). Without that function in the process the
+// object stays inert.
+class Rescanner : public QObject {
+public:
+    explicit Rescanner(QObject *parent);
+    ~Rescanner() override;
+
+private:
+    void checkFlag();
+    void rescan();
+
+    QFileSystemWatcher *watcher;
+    QTimer *timer;
+    NickelInstance sharedInstance = nullptr;
+    NickelMethod sync = nullptr;
+};
+
+} // namespace zorvi
