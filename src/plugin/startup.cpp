@@ -117,8 +117,9 @@ __attribute__((constructor)) void pluginStartup()
     app->installEventFilter(new zorvi::ReadingTracker(app));
 
     // No context object: the restore must happen even if every object of the
-    // add-on is gone by then.
-    QTimer *restore = new QTimer;
+    // add-on is gone by then. The application owns the timer only so that it
+    // goes with it when Nickel ends within the twenty seconds.
+    QTimer *restore = new QTimer(app);
     restore->setSingleShot(true);
     restore->setTimerType(Qt::CoarseTimer);
     QObject::connect(restore, &QTimer::timeout, restore, [restore] {

@@ -328,7 +328,10 @@ void walk(const QString &out, Summary &summary)
     sim->run(QStringLiteral("tap zorviStatusIcon"));
     sim->send(QStringLiteral("tap-text Restart and update"));
     const int rebootStatus = sim->finish();
-    expect(rebootStatus == 3, QStringLiteral("Nickel did not reboot (exit %1)").arg(rebootStatus));
+    expect(rebootStatus == 3,
+           QStringLiteral("Nickel did not reboot (exit %1): %2")
+               .arg(rebootStatus)
+               .arg(sim->lines.mid(sim->lines.size() - 8).join(QLatin1Char('\n'))));
     summary.note(QStringLiteral("Restart and update called Nickel's own reboot: the stand-in ended "
                                 "with its reboot status."));
 
