@@ -4,6 +4,7 @@
 
 #include "daemon/daemonclient.h"
 #include "fakedaemon.h"
+#include "nickellocale.h"
 #include "plugin/devicepaths.h"
 #include "shownlabel.h"
 #include "ui/devicespage.h"
@@ -52,20 +53,6 @@ QByteArray kobo(const QByteArray &pairedAt)
 ReplyScript list(const QJsonArray &devices)
 {
     return ReplyScript::at(http(200, QJsonDocument(devices).toJson()));
-}
-
-// Writes Nickel's setting and lets the add-on read it. QSettings reuses what it
-// read while a file keeps its size and time stamp, so each write has a new size.
-void chooseLocale(const QByteArray &locale)
-{
-    static int writes = 0;
-    QDir().mkpath(QFileInfo(zorvi::nickelConfigFile).path());
-    QFile file(zorvi::nickelConfigFile);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[ApplicationPreferences]\nCurrentLocale=" + locale +
-               "\nPadding=" + QByteArray(++writes, 'x') + "\n");
-    file.close();
-    zorvi::loadUiLanguage();
 }
 
 QString logText()

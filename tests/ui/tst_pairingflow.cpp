@@ -2,6 +2,7 @@
 // of an offer, how polling ends, and what each Done button sends.
 
 #include "fakedaemon.h"
+#include "nickellocale.h"
 #include "plugin/devicepaths.h"
 #include "shownlabel.h"
 #include "ui/panel.h"
@@ -131,20 +132,14 @@ private slots:
 
     void minutesAreWrittenInTheLanguage()
     {
-        QFile config(QString::fromLatin1(zorvi::nickelConfigFile));
-        QDir().mkpath(QFileInfo(config).path());
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("[ApplicationPreferences]\nCurrentLocale=ar\n");
-        config.close();
-        zorvi::loadUiLanguage();
+        chooseLocale("ar");
         FakeDaemon daemon(answer(200, R"({"state":"waiting","code":"ABCDEF","expires_in":600})"));
         zorvi::Panel panel(&window);
         panel.open();
         panel.connectButton->click();
         QVERIFY2(panel.validityLabel->text().contains(QStringLiteral("\u0661\u0660")),
                  qPrintable(panel.validityLabel->text()));
-        QFile::remove(config.fileName());
-        zorvi::loadUiLanguage();
+        chooseLocale(QByteArray());
     }
 
     void failedStartStaysHome_data()

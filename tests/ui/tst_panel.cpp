@@ -5,6 +5,7 @@
 
 #include "fakedaemon.h"
 #include "n3powerworkflowmanager.h"
+#include "nickellocale.h"
 #include "plugin/devicepaths.h"
 #include "shownlabel.h"
 #include "ui/devicespage.h"
@@ -57,19 +58,6 @@ QStringList logMessages()
             if (!line.isEmpty())
                 messages << QString::fromUtf8(line.mid(line.indexOf(' ') + 1));
     return messages;
-}
-
-void chooseLocale(const QByteArray &locale)
-{
-    static int writes = 0;
-    const QString path = QString::fromLatin1(zorvi::nickelConfigFile);
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[ApplicationPreferences]\nCurrentLocale=" + locale +
-               "\nPadding=" + QByteArray(++writes, 'x') + "\n");
-    file.close();
-    zorvi::loadUiLanguage();
 }
 
 const QByteArray readyBody = R"({"state":"ready","version":"2.1.0","last":"","current":"2.0.3"})";

@@ -2,6 +2,7 @@
 // keyed widgets a new language. Runs in a private mount namespace, so
 // Nickel's configuration file can be written where the reader keeps it.
 
+#include "nickellocale.h"
 #include "plugin/devicepaths.h"
 #include "ui/texttable.h"
 #include "ui/uitext.h"
@@ -14,24 +15,6 @@
 #include <QtTest>
 
 namespace {
-
-// Writes Nickel's configuration with the given locale (none when null) and
-// lets the add-on read it. QSettings reuses what it read while a file keeps
-// its size and time stamp, so every write here has a new size.
-void chooseLocale(const QByteArray &locale)
-{
-    static int writes = 0;
-    const QString path = QString::fromLatin1(zorvi::nickelConfigFile);
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[PowerOptions]\nAutoOffMinutes=30\nPadding=" + QByteArray(++writes, 'x') +
-               "\n\n[ApplicationPreferences]\n");
-    if (!locale.isNull())
-        file.write("CurrentLocale=" + locale + "\n");
-    file.close();
-    zorvi::loadUiLanguage();
-}
 
 QString row(int index)
 {
