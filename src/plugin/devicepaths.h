@@ -8,6 +8,8 @@ namespace zorvi {
 // The add-on's directory on the user-visible storage.
 constexpr const char addonDir[] = "/mnt/onboard/.adds/zorvi";
 constexpr const char switchFile[] = "/mnt/onboard/.adds/zorvi/disable-plugin";
+// Created by the owner to remove the add-on at the next start of Nickel.
+constexpr const char uninstallFile[] = "/mnt/onboard/.adds/zorvi/uninstall";
 constexpr const char logFile[] = "/mnt/onboard/.adds/zorvi/plugin.log";
 
 // Nickel's own settings, read for its language.

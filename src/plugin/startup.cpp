@@ -70,6 +70,19 @@ bool pinAndArm()
     return std::rename(pluginPath, failsafePath) == 0;
 }
 
+// Removes the library under both of its names, then the request itself, so
+// that the next start of Nickel finds no trace of the add-on but its folder.
+void uninstall()
+{
+    QString library = QFile::decodeName(pluginPath);
+    if (loadedUnderFailsafeName())
+        library.chop(int(sizeof failsafeSuffix) - 1);
+    QFile::remove(library);
+    QFile::remove(library + QLatin1String(failsafeSuffix));
+    QFile::remove(QLatin1String(zorvi::uninstallFile));
+    zorvi::pluginLog(QStringLiteral("uninstalled as asked by .adds/zorvi/uninstall"));
+}
+
 __attribute__((constructor)) void pluginStartup()
 {
     using zorvi::pluginLog;
@@ -79,6 +92,10 @@ __attribute__((constructor)) void pluginStartup()
     // loaded too. It must stand down and leave its name alone: renaming it
     // would switch the add-on back on.
     const bool located = locateOwnFile();
+    if (located && QFile::exists(QLatin1String(zorvi::uninstallFile))) {
+        uninstall();
+        return;
+    }
     if (located && loadedUnderFailsafeName()) {
         pluginLog(QStringLiteral("loaded under the failsafe name after an interrupted start; "
                                  "staying off"));

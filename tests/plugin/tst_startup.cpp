@@ -22,6 +22,7 @@ const QString stayingOff =
     QStringLiteral("loaded under the failsafe name after an interrupted start; staying off");
 const QString notArmed = QStringLiteral("failsafe could not be armed; not starting");
 const QString notRestored = QStringLiteral("failsafe: could not restore plugin");
+const QString uninstalled = QStringLiteral("uninstalled as asked by .adds/zorvi/uninstall");
 
 // The start-up's own messages in the log, without their time stamps; what
 // the add-on's objects log once started (status bars, glyphs) is left out.
@@ -32,7 +33,8 @@ QStringList logMessages()
                                      notArmed,
                                      notRestored,
                                      QStringLiteral("disabled by .adds/zorvi/disable-plugin"),
-                                     QStringLiteral("no Qt application yet; not starting")};
+                                     QStringLiteral("no Qt application yet; not starting"),
+                                     uninstalled};
     QFile file(QString::fromLatin1(zorvi::logFile));
     QStringList messages;
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -171,6 +173,32 @@ private slots:
         QVERIFY(host.process.readAllStandardOutput().contains("find zorviStatusIcon: not found"));
         QCOMPARE(logMessages(), QStringList{message});
         QCOMPARE(fileState(), finalState);
+    }
+
+    void uninstallRemovesEveryName_data()
+    {
+        QTest::addColumn<bool>("failsafeCopy");
+        QTest::newRow("the library under its own name") << false;
+        QTest::newRow("a reinstall beside a failsafe copy") << true;
+    }
+
+    void uninstallRemovesEveryName()
+    {
+        QFETCH(bool, failsafeCopy);
+        if (failsafeCopy)
+            QVERIFY(QFile::copy(ownName, failsafeName));
+        QVERIFY(QDir().mkpath(QString::fromLatin1(zorvi::addonDir)));
+        QFile request(QString::fromLatin1(zorvi::uninstallFile));
+        QVERIFY(request.open(QIODevice::WriteOnly));
+        request.close();
+
+        Host host(QStringLiteral("wait 300\nfind zorviStatusIcon\nquit\n"));
+        QVERIFY(host.finish());
+        QCOMPARE(host.process.exitCode(), 0);
+        QVERIFY(host.process.readAllStandardOutput().contains("find zorviStatusIcon: not found"));
+        QCOMPARE(fileState(), QStringLiteral("none"));
+        QVERIFY(!request.exists());
+        QCOMPARE(logMessages(), QStringList{uninstalled});
     }
 
     void withoutApplicationObject()
