@@ -87,15 +87,15 @@ __attribute__((constructor)) void pluginStartup()
 {
     using zorvi::pluginLog;
 
-    // Qt's loader tries every file of its plugin folder, whatever the name,
-    // so the copy left under the failsafe name after an interrupted start is
-    // loaded too. It must stand down and leave its name alone: renaming it
-    // would switch the add-on back on.
     const bool located = locateOwnFile();
     if (located && QFile::exists(QLatin1String(zorvi::uninstallFile))) {
         uninstall();
         return;
     }
+    // Qt's loader tries every file of its plugin folder, whatever the name,
+    // so the copy left under the failsafe name after an interrupted start is
+    // loaded too. It must stand down and leave its name alone: renaming it
+    // would switch the add-on back on.
     if (located && loadedUnderFailsafeName()) {
         pluginLog(QStringLiteral("loaded under the failsafe name after an interrupted start; "
                                  "staying off"));
