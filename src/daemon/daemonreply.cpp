@@ -22,8 +22,16 @@ DaemonReply parseReply(const QByteArray &bytes)
     if (!code.contains('\0'))
         reply.status = code.toInt(nullptr, 10);
 
-    reply.json = QJsonDocument::fromJson(bytes.mid(headerEnd + 4));
+    // Copied, not moved: QJsonDocument's move assignment calls swap(), which
+    // Qt 5.2 does not have.
+    const QJsonDocument json = QJsonDocument::fromJson(bytes.mid(headerEnd + 4));
+    reply.json = json;
     return reply;
+}
+
+QString jsonString(const QJsonObject &object, const QString &key)
+{
+    return object.value(key).toString(QString());
 }
 
 } // namespace zorvi

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <QString>
 
 namespace zorvi {
 
@@ -15,5 +17,10 @@ struct DaemonReply {
 
 // Reduces the raw bytes of one HTTP/1.1 reply to its status and JSON body.
 DaemonReply parseReply(const QByteArray &bytes);
+
+// The string member `key` of a reply's object; empty when it is missing or
+// not a string. It calls QJsonValue::toString(const QString &), the overload
+// Qt 5.2 has; the one without an argument came later.
+QString jsonString(const QJsonObject &object, const QString &key);
 
 } // namespace zorvi

@@ -17,10 +17,11 @@ namespace {
 // bar looks different can be understood from a user's log.
 void dumpObjectTree(QObject *object, int depth, QString &out)
 {
-    // One multi-argument pass, so that a "%1" in an object name stays as it is.
-    out += QStringLiteral("%1%2 \"%3\"")
-               .arg(QString(2 * depth, QLatin1Char(' ')),
-                    QLatin1String(object->metaObject()->className()), object->objectName());
+    // Names are appended, never used as arg() patterns, so that a "%1" in an
+    // object name stays as it is. (Multi-argument arg() would do that too,
+    // but with Qt 5.15's headers it calls a helper that Qt 5.2 lacks.)
+    out += QString(2 * depth, QLatin1Char(' ')) + QLatin1String(object->metaObject()->className()) +
+           QStringLiteral(" \"") + object->objectName() + QLatin1Char('"');
     if (object->isWidgetType()) {
         const QWidget *widget = static_cast<QWidget *>(object);
         const QRect geometry = widget->geometry();
@@ -31,8 +32,7 @@ void dumpObjectTree(QObject *object, int depth, QString &out)
                    .arg(geometry.height())
                    .arg(widget->isVisible() ? QString() : QStringLiteral(" hidden"));
         if (const QLayout *layout = widget->layout())
-            out +=
-                QStringLiteral(" layout=%1").arg(QLatin1String(layout->metaObject()->className()));
+            out += QStringLiteral(" layout=") + QLatin1String(layout->metaObject()->className());
     }
     out += QLatin1Char('\n');
     for (QObject *child : object->children())

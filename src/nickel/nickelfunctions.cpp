@@ -1,6 +1,6 @@
 #include "nickel/nickelfunctions.h"
 
-#include <dlfcn.h>
+#include "plugin/dynamicloader.h"
 
 namespace zorvi {
 

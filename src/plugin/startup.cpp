@@ -11,6 +11,7 @@
 #include "nickel/readingtracker.h"
 #include "nickel/rescanner.h"
 #include "plugin/devicepaths.h"
+#include "plugin/dynamicloader.h"
 #include "plugin/pluginlog.h"
 
 #include <QCoreApplication>
@@ -20,7 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <limits.h>
 
 namespace {

@@ -146,8 +146,8 @@ void DevicesPage::refresh()
             QDateTime::fromTime_t(pairingTime(device.value(QStringLiteral("paired_at")))).date();
         QString detail = connectedOn;
         detail.replace(QStringLiteral("{date}"), locale.toString(date, format));
-        addRow(device.value(QStringLiteral("id")).toString(),
-               device.value(QStringLiteral("name")).toString(), detail);
+        addRow(jsonString(device, QStringLiteral("id")), jsonString(device, QStringLiteral("name")),
+               detail);
     }
 }
 
@@ -169,10 +169,12 @@ void DevicesPage::addRow(const QString &id, const QString &name, const QString &
     layout->setSpacing(unit);
 
     // Rich text for the bold name. The name comes from the network and is
-    // escaped, so nothing a device calls itself becomes markup; both parts are
-    // filled in one pass, so a "%2" in a name stays as it is.
-    QLabel *label = new QLabel(
-        QStringLiteral("<b>%1</b><br>%2").arg(name.toHtmlEscaped(), detail.toHtmlEscaped()), row);
+    // escaped, so nothing a device calls itself becomes markup; the parts are
+    // appended rather than filled into a pattern, so a "%2" in a name stays
+    // as it is.
+    QLabel *label = new QLabel(QStringLiteral("<b>") + name.toHtmlEscaped() +
+                                   QStringLiteral("</b><br>") + detail.toHtmlEscaped(),
+                               row);
     label->setTextFormat(Qt::RichText);
     label->setWordWrap(true);
     // The label takes the width it is given, not that of the name's longest

@@ -1,6 +1,7 @@
 // The panel's pairing flow: asking the daemon for a pairing code, showing it
 // with its address and QR code, and following the pairing to its end.
 
+#include "daemon/daemonreply.h"
 #include "plugin/pluginlog.h"
 #include "ui/panel.h"
 #include "ui/qrview.h"
@@ -43,25 +44,25 @@ void Panel::beginPairing()
     const DaemonReply reply = client.startPairing();
     const QJsonObject offer = reply.json.object();
     if (reply.status != 200 ||
-        offer.value(QStringLiteral("state")).toString() != QLatin1String("waiting")) {
+        jsonString(offer, QStringLiteral("state")) != QLatin1String("waiting")) {
         pluginLog(QStringLiteral("pairing request failed with status %1").arg(reply.status));
         setLiteralText(homeStatusLabel, uiText("codeUnavailable"));
         return;
     }
 
     const QJsonObject qr = offer.value(QStringLiteral("qr")).toObject();
-    const QString url = offer.value(QStringLiteral("url")).toString();
+    const QString url = jsonString(offer, QStringLiteral("url"));
 
     // The view reads size x size modules, so it is shown only when the
     // matrix holds exactly that many.
     const qint64 size = wholeNumber(qr.value(QStringLiteral("size")));
     qrView->size = size > 0 && size <= 0xffff ? int(size) : 0;
-    qrView->modules = qr.value(QStringLiteral("modules")).toString();
+    qrView->modules = jsonString(qr, QStringLiteral("modules"));
     qrView->setVisible(qrView->size > 0 &&
                        qrView->modules.size() == qint64(qrView->size) * qrView->size);
     qrView->update();
 
-    codeLabel->setText(spacedCode(offer.value(QStringLiteral("code")).toString()));
+    codeLabel->setText(spacedCode(jsonString(offer, QStringLiteral("code"))));
     setLiteralText(instructionLabel, uiText(url.isEmpty() ? "openAddress" : "scanOrOpen"));
     // What follows "#" carries the code for a phone that scans the QR code;
     // the address a person types stops before it.
@@ -80,17 +81,17 @@ void Panel::beginPairing()
 void Panel::pollPairing()
 {
     const QJsonObject pairing = client.pairingStatus().json.object();
-    const QString state = pairing.value(QStringLiteral("state")).toString();
+    const QString state = jsonString(pairing, QStringLiteral("state"));
     if (state == QLatin1String("waiting"))
         return;
 
     pairingTimer->stop();
     if (state == QLatin1String("paired")) {
         resultTitleLabel->setText(uiText("deviceConnectedTitle"));
-        setLiteralText(resultMessageLabel,
-                       uiText("deviceConnectedMessage")
-                           .replace(QLatin1String("{device}"),
-                                    pairing.value(QStringLiteral("name")).toString()));
+        setLiteralText(
+            resultMessageLabel,
+            uiText("deviceConnectedMessage")
+                .replace(QLatin1String("{device}"), jsonString(pairing, QStringLiteral("name"))));
     } else {
         resultTitleLabel->setText(uiText("codeExpiredTitle"));
         setLiteralText(resultMessageLabel, uiText("codeExpiredMessage"));

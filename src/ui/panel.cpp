@@ -129,7 +129,12 @@ Panel::Panel(QWidget *parent)
     QLabel *pairingTitle = newLabel(pairingPage, "title");
     bindText(pairingTitle, "connectDevice");
     pairing->addWidget(pairingTitle);
-    qrView->setMinimumSize(width / 2, width / 2);
+    // The QR code takes all the height the texts leave. Its minimum keeps it
+    // large enough to scan from arm's length, yet leaves the texts their
+    // room in a window of any shape: half the width, but at most a third of
+    // the height, which a landscape window would otherwise overflow.
+    const int qrSide = qMin(width / 2, height / 3);
+    qrView->setMinimumSize(qrSide, qrSide);
     pairing->addWidget(qrView, 1);
     for (QLabel *label : {codeLabel, instructionLabel, urlLabel, validityLabel}) {
         label->setAlignment(Qt::AlignCenter);

@@ -44,15 +44,20 @@ void loadUiLanguage()
     QString code = settings.value(QStringLiteral("ApplicationPreferences/CurrentLocale"))
                        .toString()
                        .replace(QLatin1Char('_'), QLatin1Char('-'));
-    const QString lang = code.section(QLatin1Char('-'), 0, 0).toLower();
+    // Compared without regard to case rather than lowered: QString's
+    // lowering goes through helpers that Qt 5.2 does not have.
+    const QString lang = code.section(QLatin1Char('-'), 0, 0);
+    const auto is = [&lang](const char *name) {
+        return lang.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+    };
 
     // Nickel names a few languages differently from the table's rows.
-    if (lang == QLatin1String("zh")) {
+    if (is("zh")) {
         const bool traditional = code.contains(QLatin1String("TW"), Qt::CaseInsensitive) ||
                                  code.contains(QLatin1String("HK"), Qt::CaseInsensitive) ||
                                  code.contains(QLatin1String("Hant"), Qt::CaseInsensitive);
-        code = QLatin1String(traditional ? "zh-Hant" : "zh-Hans");
-    } else if (lang == QLatin1String("no") || lang == QLatin1String("nn")) {
+        code = QString::fromLatin1(traditional ? "zh-Hant" : "zh-Hans");
+    } else if (is("no") || is("nn")) {
         code = QStringLiteral("nb");
     } else if (code.compare(QLatin1String("pt-PT"), Qt::CaseInsensitive) == 0) {
         code = QStringLiteral("pt");

@@ -2,6 +2,7 @@
 // daemon's update state, a check on request, and the restart that installs a
 // ready update.
 
+#include "daemon/daemonreply.h"
 #include "nickel/nickelfunctions.h"
 #include "plugin/pluginlog.h"
 #include "ui/panel.h"
@@ -45,10 +46,10 @@ void Panel::refreshUpdate()
     // The status is not examined: whatever the body holds is the state, and
     // no usable body reads as an empty object.
     const QJsonObject update = client.updateStatus().json.object();
-    const QString state = update.value(QStringLiteral("state")).toString();
-    const QString version = update.value(QStringLiteral("version")).toString();
-    const QString last = update.value(QStringLiteral("last")).toString();
-    const QString current = update.value(QStringLiteral("current")).toString();
+    const QString state = jsonString(update, QStringLiteral("state"));
+    const QString version = jsonString(update, QStringLiteral("version"));
+    const QString last = jsonString(update, QStringLiteral("last"));
+    const QString current = jsonString(update, QStringLiteral("current"));
     const bool ready = state == QLatin1String("ready");
     const bool busy = state == QLatin1String("checking") || state == QLatin1String("downloading");
 

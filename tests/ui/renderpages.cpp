@@ -1,9 +1,11 @@
-// Renders every page of the panel, in a set of languages, to PNG files at the
-// reader's resolution, so that a person can look at each one: the home page
-// in each state of the update section, the pairing page with a real offer
-// of the reference daemon, both result pages, the devices list (empty, one
-// device, many with long names) and the confirmation page. The daemons
-// listen on /tmp/zorvid.sock, so this runs in the mount namespace:
+// Renders every page of the panel, in a set of languages, to PNG files, so
+// that a person can look at each one. The home page in each state of the
+// update section and the pairing page with a real offer of the reference
+// daemon are rendered at the screen size of each current reader
+// (home-STATE-WxH-LANG.png, pairing-WxH-LANG.png); both result pages, the
+// devices list (empty, one device, many with long names) and the
+// confirmation page at 1072x1448 (PAGE-LANG.png). The daemons listen on
+// /tmp/zorvid.sock, so this runs in the mount namespace:
 //   scripts/isolate build/tests/ui/render-pages OUTPUT_DIR [LANGUAGE...]
 
 #include "fakedaemon.h"
@@ -17,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
@@ -26,8 +29,35 @@
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
 namespace {
+
+// The screens of current readers, smallest first, and the one at which the
+// other pages are rendered.
+const QSize screenSizes[] = {QSize(758, 1024), QSize(1072, 1448), QSize(1264, 1680),
+                             QSize(1404, 1872)};
+const QSize referenceSize(1072, 1448);
+
+// A reader's screen: a window of its size with the panel in it. The panel
+// takes its layout unit from the window's height when it is made, so each
+// size has a panel of its own.
+struct Screen {
+    explicit Screen(const QSize &size)
+    {
+        window.resize(size);
+        window.show();
+        panel = new zorvi::Panel(&window);
+    }
+
+    QString sizeName() const
+    {
+        return QStringLiteral("%1x%2").arg(window.width()).arg(window.height());
+    }
+
+    QWidget window;
+    zorvi::Panel *panel = nullptr;
+};
 
 QByteArray ok(const QByteArray &body)
 {
@@ -99,35 +129,73 @@ bool writeLocale(const QString &language)
     return true;
 }
 
-bool save(QWidget &window, const QString &out, const QString &page, const QString &language)
+// Saves the window as OUT/NAME-LANGUAGE.png. The panel is black, white and
+// grey, so the picture is kept in shades of grey: a quarter of the bytes
+// to compress, which is most of the time spent here.
+bool save(QWidget &window, const QString &out, const QString &name, const QString &language)
 {
-    const QString file = QStringLiteral("%1/%2-%3.png").arg(out, page, language);
-    if (window.grab().save(file))
+    const QString file = QStringLiteral("%1/%2-%3.png").arg(out, name, language);
+    if (window.grab().toImage().convertToFormat(QImage::Format_Grayscale8).save(file))
         return true;
     QTextStream(stderr) << "cannot write " << file << "\n";
     return false;
 }
 
-// The pairing page with a real offer of the reference daemon, then the two
-// result pages.
-bool renderPairingPages(QWidget &window, zorvi::Panel &panel, const QString &out,
-                        const QString &language)
+// The home page in each state of the update section.
+bool renderHomePages(Screen &screen, const QString &out, const QString &language)
 {
-    {
-        QProcess zorvid;
-        if (!startZorvid(zorvid)) {
-            QTextStream(stderr) << "zorvid did not start\n";
-            return false;
+    zorvi::Panel &panel = *screen.panel;
+    for (const HomeState &state : homeStates) {
+        std::unique_ptr<FakeDaemon> daemon;
+        if (state.update) {
+            daemon.reset(new FakeDaemon(ReplyScript::at(ok("{\"state\":\"waiting\"}"))));
+            daemon->route("GET /update", ReplyScript::at(ok(state.update)));
         }
         panel.open();
-        panel.beginPairing();
-        const bool saved = save(window, out, QStringLiteral("pairing"), language);
+        if (state.checkRequested) {
+            panel.checkRequested = true;
+            panel.refreshUpdate();
+        }
+        const bool saved =
+            save(screen.window, out,
+                 QStringLiteral("home-%1-%2").arg(QLatin1String(state.name), screen.sizeName()),
+                 language);
         panel.dismiss();
-        zorvid.terminate();
-        zorvid.waitForFinished();
         if (!saved)
             return false;
     }
+    return true;
+}
+
+// The pairing page at every size, each with a new offer of one run of the
+// reference daemon (an offer replaces the one before).
+bool renderPairingPage(std::vector<std::unique_ptr<Screen>> &screens, const QString &out,
+                       const QString &language)
+{
+    QProcess zorvid;
+    if (!startZorvid(zorvid)) {
+        QTextStream(stderr) << "zorvid did not start\n";
+        return false;
+    }
+    bool saved = true;
+    for (const std::unique_ptr<Screen> &screen : screens) {
+        screen->panel->open();
+        screen->panel->beginPairing();
+        saved = save(screen->window, out, QStringLiteral("pairing-%1").arg(screen->sizeName()),
+                     language);
+        screen->panel->dismiss();
+        if (!saved)
+            break;
+    }
+    zorvid.terminate();
+    zorvid.waitForFinished();
+    return saved;
+}
+
+// The two result pages of a pairing.
+bool renderResultPages(Screen &screen, const QString &out, const QString &language)
+{
+    zorvi::Panel &panel = *screen.panel;
     const struct {
         const char *page;
         const char *state;
@@ -141,7 +209,7 @@ bool renderPairingPages(QWidget &window, zorvi::Panel &panel, const QString &out
         panel.open();
         panel.beginPairing();
         panel.pollPairing();
-        const bool saved = save(window, out, QLatin1String(result.page), language);
+        const bool saved = save(screen.window, out, QLatin1String(result.page), language);
         panel.dismiss();
         if (!saved)
             return false;
@@ -150,17 +218,17 @@ bool renderPairingPages(QWidget &window, zorvi::Panel &panel, const QString &out
 }
 
 // The devices list in three fillings, and the question before a disconnection.
-bool renderDevicePages(QWidget &window, zorvi::Panel &panel, const QString &out,
-                       const QString &language)
+bool renderDevicePages(Screen &screen, const QString &out, const QString &language)
 {
+    zorvi::Panel &panel = *screen.panel;
     for (const auto &list : deviceLists) {
         FakeDaemon daemon(ReplyScript::at(ok(R"({"state":"none"})")));
         daemon.route("GET /clients", ReplyScript::at(ok(list.clients)));
         panel.open();
         panel.devicesButton->click();
         QApplication::processEvents();
-        bool saved =
-            save(window, out, QStringLiteral("devices-%1").arg(QLatin1String(list.name)), language);
+        bool saved = save(screen.window, out,
+                          QStringLiteral("devices-%1").arg(QLatin1String(list.name)), language);
         if (saved && qstrcmp(list.name, "many") == 0) {
             // The first row's own Disconnect button asks the question.
             const QList<QPushButton *> buttons = panel.devicesPage->findChildren<QPushButton *>();
@@ -170,7 +238,7 @@ bool renderDevicePages(QWidget &window, zorvi::Panel &panel, const QString &out,
                     break;
                 }
             }
-            saved = save(window, out, QStringLiteral("confirm"), language);
+            saved = save(screen.window, out, QStringLiteral("confirm"), language);
         }
         panel.dismiss();
         if (!saved)
@@ -195,10 +263,13 @@ int main(int argc, char **argv)
         args = QStringList{"en", "de", "fi", "ar", "he", "hi", "th", "ja", "ko", "zh-Hant"};
     QDir().mkpath(out);
 
-    QWidget window;
-    window.resize(1072, 1448);
-    window.show();
-    zorvi::Panel panel(&window);
+    std::vector<std::unique_ptr<Screen>> screens;
+    Screen *reference = nullptr;
+    for (const QSize &size : screenSizes) {
+        screens.emplace_back(new Screen(size));
+        if (size == referenceSize)
+            reference = screens.back().get();
+    }
 
     for (const QString &language : args) {
         if (zorvi::languageIndex(language) < 0 || !writeLocale(language)) {
@@ -206,27 +277,13 @@ int main(int argc, char **argv)
             return 2;
         }
         zorvi::loadUiLanguage();
-        for (const HomeState &state : homeStates) {
-            std::unique_ptr<FakeDaemon> daemon;
-            if (state.update) {
-                daemon.reset(new FakeDaemon(ReplyScript::at(ok("{\"state\":\"waiting\"}"))));
-                daemon->route("GET /update", ReplyScript::at(ok(state.update)));
-            }
-            panel.open();
-            if (state.checkRequested) {
-                panel.checkRequested = true;
-                panel.refreshUpdate();
-            }
-            const QString file =
-                QStringLiteral("%1/home-%2-%3.png").arg(out, QLatin1String(state.name), language);
-            if (!window.grab().save(file)) {
-                err << "cannot write " << file << "\n";
+        for (const std::unique_ptr<Screen> &screen : screens) {
+            if (!renderHomePages(*screen, out, language))
                 return 1;
-            }
-            panel.dismiss();
         }
-        if (!renderPairingPages(window, panel, out, language) ||
-            !renderDevicePages(window, panel, out, language))
+        if (!renderPairingPage(screens, out, language) ||
+            !renderResultPages(*reference, out, language) ||
+            !renderDevicePages(*reference, out, language))
             return 1;
     }
     return 0;

@@ -1,23 +1,167 @@
-// The pairing page as the reader shows it, with a real offer of the
-// reference daemon: a phone that scans the picture must get the offer's
-// address, code included.
+// The home and pairing pages as the reader shows them, at the screen size of
+// each current reader and on a screen held in landscape, with a real offer
+// of the reference daemon: a phone that scans the pairing page's picture
+// must get the offer's address, code included, and no text of either page
+// may be cut off or overlap another, in any language.
 
+#include "daemon/daemonclient.h"
+#include "fakedaemon.h"
+#include "nickellocale.h"
 #include "plugin/devicepaths.h"
+#include "shownlabel.h"
 #include "ui/panel.h"
 #include "ui/qrview.h"
+#include "ui/texttable.h"
 #include "ui/touchbutton.h"
 
+#include <QJsonObject>
 #include <QLabel>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QStackedWidget>
 #include <QtTest>
 
+namespace {
+
+ReplyScript answer(int status, const QByteArray &body = QByteArray())
+{
+    return ReplyScript::at("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: " +
+                           QByteArray::number(body.size()) + "\r\n\r\n" + body);
+}
+
+// The screens of current readers, and the smallest one turned on its side,
+// as a reader held in landscape shows its window.
+const QSize screenSizes[] = {QSize(758, 1024), QSize(1072, 1448), QSize(1264, 1680),
+                             QSize(1404, 1872), QSize(1024, 758)};
+
+QByteArray sizeName(const QSize &size)
+{
+    return QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height());
+}
+
+// The states of the home page's update section, as GET /update bodies.
+const struct {
+    const char *name;
+    const char *update;
+    bool checkRequested;
+} updateStates[] = {
+    {"idle", R"({"state":"idle","current":"2.0.3"})", false},
+    {"checking", R"({"state":"checking","current":"2.0.3"})", true},
+    {"downloading", R"({"state":"downloading","version":"2.1.0","current":"2.0.3"})", true},
+    {"ready", R"({"state":"ready","version":"2.1.0","current":"2.0.3"})", false},
+    {"up to date", R"({"state":"idle","last":"up_to_date","current":"2.0.3"})", true},
+    {"blocked", R"({"state":"idle","last":"blocked","current":"2.0.3"})", true},
+    {"failed", R"({"state":"idle","last":"failed","current":"2.0.3"})", true},
+};
+
+// A reader's window with the panel on it. The panel takes its layout unit
+// from the window's height when it is made, as on the reader.
+struct Screen {
+    explicit Screen(const QSize &size)
+    {
+        window.resize(size);
+        window.show();
+        panel = new zorvi::Panel(&window);
+    }
+
+    QWidget window;
+    zorvi::Panel *panel = nullptr;
+};
+
+QRect areaIn(const QWidget &window, const QWidget *widget)
+{
+    return QRect(widget->mapTo(&window, QPoint()), widget->size());
+}
+
+QString textOf(const QWidget *widget)
+{
+    if (const QLabel *label = qobject_cast<const QLabel *>(widget))
+        return shownText(label);
+    if (const QAbstractButton *button = qobject_cast<const QAbstractButton *>(widget))
+        return button->text();
+    return QString();
+}
+
+// Why a widget is not shown whole; empty when it is. Its geometry must lie
+// inside the window, and the text of a label or button must fit that
+// geometry: every line of a word-wrapped label, and its longest word.
+QString clipping(const QWidget &window, const QWidget *widget)
+{
+    if (!window.rect().contains(areaIn(window, widget)))
+        return QStringLiteral("reaches outside the window");
+    const QLabel *label = qobject_cast<const QLabel *>(widget);
+    if (label && label->wordWrap()) {
+        if (label->heightForWidth(label->width()) > label->height())
+            return QStringLiteral("its last lines are cut off");
+        if (label->minimumSizeHint().width() > label->width())
+            return QStringLiteral("a word is wider than the label");
+        return QString();
+    }
+    if (textOf(widget).isEmpty())
+        return QString();
+    const QSize needed = widget->sizeHint();
+    if (needed.width() > widget->width() || needed.height() > widget->height())
+        return QStringLiteral("needs %1x%2").arg(needed.width()).arg(needed.height());
+    return QString();
+}
+
+// Every fault in how the window shows its texts now: a label or button that
+// cuts its text off, and any two of them, or one and the QR code, that
+// overlap. Each fault is one line that names the text.
+QStringList textFaults(Screen &reader, const QString &where)
+{
+    QCoreApplication::processEvents();
+    const QWidget &window = reader.window;
+    QList<QWidget *> shown;
+    for (QWidget *widget : window.findChildren<QWidget *>()) {
+        if (!widget->isVisibleTo(&window))
+            continue;
+        if (widget == reader.panel->qrView || !textOf(widget).isEmpty())
+            shown << widget;
+    }
+    const auto name = [](const QWidget *widget) {
+        const QString text = textOf(widget);
+        return text.isEmpty() ? QStringLiteral("the QR code") : '"' + text + '"';
+    };
+    QStringList faults;
+    for (int i = 0; i < shown.size(); ++i) {
+        const QString why = clipping(window, shown[i]);
+        if (!why.isEmpty())
+            faults << QStringLiteral("%1: %2 %3").arg(where, name(shown[i]), why);
+        for (int j = i + 1; j < shown.size(); ++j) {
+            if (areaIn(window, shown[i]).intersects(areaIn(window, shown[j])))
+                faults << QStringLiteral("%1: %2 overlaps %3")
+                              .arg(where, name(shown[i]), name(shown[j]));
+        }
+    }
+    return faults;
+}
+
+// The bounding box of the dark pixels of an area of a picture.
+QRect darkBox(const QImage &picture, const QRect &area)
+{
+    const QRect inside = area & picture.rect();
+    QRect box;
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            if (qGray(picture.pixel(x, y)) < 128)
+                box |= QRect(x, y, 1, 1);
+        }
+    }
+    return box;
+}
+
+} // namespace
+
 class TestPairingPicture : public QObject {
     Q_OBJECT
 
+    // A real offer of the reference daemon, replayed to every panel.
+    QByteArray offerReply;
+    QString offerUrl;
+    int symbolSize = 0;
+
 private slots:
-    void scannedPictureGivesTheAddress()
+    void initTestCase()
     {
         QProcess zorvid;
         zorvid.setStandardErrorFile(QProcess::nullDevice());
@@ -25,32 +169,113 @@ private slots:
                      {QStringLiteral("--phone-port"), QStringLiteral("0"),
                       QStringLiteral("--state-dir"), QStringLiteral("/tmp/zorvid-state")});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QString::fromLatin1(zorvi::daemonSocket)), 5000);
-
-        QWidget window;
-        window.resize(1072, 1448);
-        window.show();
-        zorvi::Panel panel(&window);
-        panel.open();
-        panel.connectButton->click();
-        QCOMPARE(panel.stack->currentIndex(), int(zorvi::Panel::PairingPage));
-        QVERIFY(panel.qrView->isVisible());
-        const QString picture = QStringLiteral("/tmp/pairing.png");
-        QVERIFY(window.grab().save(picture));
+        const zorvi::DaemonReply offer = zorvi::DaemonClient().startPairing();
         zorvid.terminate();
         QVERIFY(zorvid.waitForFinished());
+        QCOMPARE(offer.status, 200);
+        const QJsonObject body = offer.json.object();
+        offerUrl = body.value(QStringLiteral("url")).toString();
+        symbolSize =
+            body.value(QStringLiteral("qr")).toObject().value(QStringLiteral("size")).toInt();
+        QVERIFY(offerUrl.startsWith(QLatin1String("http://127.0.0.1:")));
+        QVERIFY(symbolSize >= 21);
+        offerReply = offer.json.toJson(QJsonDocument::Compact);
+    }
 
+    void cleanup() { chooseLocale("en_US"); }
+
+    void scannedPictureGivesTheOfferUrl_data()
+    {
+        QTest::addColumn<QSize>("screen");
+        for (const QSize &size : screenSizes)
+            QTest::newRow(sizeName(size).constData()) << size;
+    }
+
+    void scannedPictureGivesTheOfferUrl()
+    {
+        QFETCH(QSize, screen);
+        Screen reader(screen);
+        FakeDaemon daemon(answer(200, offerReply));
+        reader.panel->open();
+        reader.panel->connectButton->click();
+        QCOMPARE(reader.panel->stack->currentIndex(), int(zorvi::Panel::PairingPage));
+        const QImage picture = reader.window.grab().toImage();
+
+        // The symbol is drawn whole, in square modules, with its quiet zone of
+        // 4 modules inside the window, and spans at least a third of the
+        // screen's shorter side, which a phone reads from arm's length.
+        const QRect symbol = darkBox(picture, areaIn(reader.window, reader.panel->qrView));
+        QCOMPARE(symbol.width(), symbol.height());
+        QCOMPARE(symbol.width() % symbolSize, 0);
+        const int module = symbol.width() / symbolSize;
+        const QRect quietZone = symbol.adjusted(-4 * module, -4 * module, 4 * module, 4 * module);
+        QVERIFY2(picture.rect().contains(quietZone), qPrintable(sizeName(screen)));
+        QVERIFY2(3 * symbol.width() >= qMin(screen.width(), screen.height()),
+                 qPrintable(QStringLiteral("%1 px wide").arg(symbol.width())));
+
+        const QString file =
+            QStringLiteral("/tmp/pairing-%1.png").arg(QLatin1String(sizeName(screen)));
+        QVERIFY(picture.save(file));
         QProcess zbar;
         zbar.start(QStringLiteral("zbarimg"),
-                   {QStringLiteral("--raw"), QStringLiteral("-q"), picture});
+                   {QStringLiteral("--raw"), QStringLiteral("-q"), file});
         QVERIFY(zbar.waitForFinished());
         QCOMPARE(zbar.exitCode(), 0);
-        const QString scanned = QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
-        // The page shows the address without its fragment and the code split
-        // in two; the symbol carries both joined.
-        const QString expected = panel.urlLabel->text() + QLatin1Char('#') +
-                                 panel.codeLabel->text().remove(QLatin1Char(' '));
-        QCOMPARE(scanned, expected);
-        QVERIFY(scanned.startsWith(QLatin1String("http://127.0.0.1:")));
+        QCOMPARE(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), offerUrl);
+    }
+
+    void textsAreShownWhole_data()
+    {
+        QTest::addColumn<QSize>("screen");
+        QTest::addColumn<bool>("pairing");
+        for (const QSize &size : screenSizes) {
+            QTest::newRow(sizeName(size) + " home") << size << false;
+            QTest::newRow(sizeName(size) + " pairing") << size << true;
+        }
+    }
+
+    // Every language, the home page in every state it can show and the
+    // pairing page with the real offer.
+    void textsAreShownWhole()
+    {
+        QFETCH(QSize, screen);
+        QFETCH(bool, pairing);
+        Screen reader(screen);
+        zorvi::Panel &panel = *reader.panel;
+        QStringList faults;
+        for (const char *language : zorvi::languageCodes) {
+            chooseLocale(QByteArray(language).replace('-', '_'));
+            if (pairing) {
+                FakeDaemon daemon(answer(200, offerReply));
+                panel.open();
+                panel.connectButton->click();
+                QCOMPARE(panel.stack->currentIndex(), int(zorvi::Panel::PairingPage));
+                faults << textFaults(reader, QLatin1String(language));
+                continue;
+            }
+
+            panel.open();
+            faults << textFaults(reader, QStringLiteral("%1 offline").arg(language));
+            FakeDaemon daemon(answer(200, R"({"state":"none"})"));
+            for (const auto &state : updateStates) {
+                daemon.route("GET /update", answer(200, state.update));
+                panel.open();
+                if (state.checkRequested) {
+                    panel.checkRequested = true;
+                    panel.refreshUpdate();
+                }
+                faults << textFaults(reader, QStringLiteral("%1 %2").arg(language, state.name));
+            }
+            daemon.route("POST /pairing", answer(503));
+            panel.connectButton->click();
+            QCOMPARE(panel.stack->currentIndex(), int(zorvi::Panel::HomePage));
+            faults << textFaults(reader, QStringLiteral("%1 no code").arg(language));
+        }
+        panel.dismiss();
+        const int count = faults.size();
+        if (count > 20)
+            faults = faults.mid(0, 20) << QStringLiteral("and %1 more").arg(count - 20);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
     }
 };
 

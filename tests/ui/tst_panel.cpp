@@ -60,9 +60,12 @@ private slots:
         QTest::addColumn<int>("unit");
         QTest::addColumn<int>("versionFont");
         QTest::addColumn<int>("radius");
-        QTest::newRow("the reader's own screen") << 1448 << 30 << 24 << 15;
-        QTest::newRow("a small window is raised to the minimum") << 600 << 16 << 12 << 8;
-        QTest::newRow("the unit rounds down") << 1919 << 39 << 31 << 19;
+        // The QR code's least side: half the window's width (800), but at
+        // most a third of its height.
+        QTest::addColumn<int>("qrSide");
+        QTest::newRow("the reader's own screen") << 1448 << 30 << 24 << 15 << 400;
+        QTest::newRow("a small window is raised to the minimum") << 600 << 16 << 12 << 8 << 200;
+        QTest::newRow("the unit rounds down") << 1919 << 39 << 31 << 19 << 400;
     }
 
     void layoutUnitScalesEverything()
@@ -71,6 +74,7 @@ private slots:
         QFETCH(int, unit);
         QFETCH(int, versionFont);
         QFETCH(int, radius);
+        QFETCH(int, qrSide);
         QWidget parent;
         parent.resize(800, height);
         zorvi::Panel panel(&parent);
@@ -88,7 +92,7 @@ private slots:
                   .arg(radius)
                   .arg(unit)})
             QVERIFY2(style.contains(rule), qPrintable(rule));
-        QCOMPARE(panel.qrView->minimumSize(), QSize(400, 400));
+        QCOMPARE(panel.qrView->minimumSize(), QSize(qrSide, qrSide));
         for (int page = 0; page < 3; ++page) {
             const QLayout *layout = panel.stack->widget(page)->layout();
             QCOMPARE(layout->contentsMargins(), QMargins(2 * unit, 2 * unit, 2 * unit, 2 * unit));
