@@ -31,7 +31,8 @@ function(zorvi_add_image_plugin target)
 endfunction()
 
 # Emulated programs use this machine's fonts, but fontconfig keeps their
-# caches (of another architecture) in the build tree, not in /var/cache.
+# caches (of another architecture) in the build tree, not in /var/cache; and
+# they preload the library that lets QProcess start programs under qemu-arm.
 if(CMAKE_CROSSCOMPILING)
     set(ZORVI_FONTCONFIG ${CMAKE_BINARY_DIR}/fonts.conf)
     file(WRITE ${ZORVI_FONTCONFIG} "<?xml version=\"1.0\"?>
@@ -41,8 +42,27 @@ if(CMAKE_CROSSCOMPILING)
   <include>/etc/fonts/fonts.conf</include>
 </fontconfig>
 ")
-    set(ZORVI_TEST_ENVIRONMENT FONTCONFIG_FILE=${ZORVI_FONTCONFIG})
+    set(ZORVI_TEST_ENVIRONMENT FONTCONFIG_FILE=${ZORVI_FONTCONFIG}
+        QEMU_SET_ENV=LD_PRELOAD=$<TARGET_FILE:forkfdfallback>)
 endif()
+
+# The path by which tests start a program built here: the program itself, or
+# in a cross build a script that runs it under the emulator, since this
+# machine cannot execute the target's programs directly.
+#   zorvi_runnable(VAR target)
+function(zorvi_runnable var target)
+    if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+        set(${var} $<TARGET_FILE:${target}> PARENT_SCOPE)
+        return()
+    endif()
+    set(script ${CMAKE_BINARY_DIR}/emulated/${target})
+    list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " emulator)
+    file(GENERATE OUTPUT ${script}
+        CONTENT "#!/bin/sh\nexec ${emulator} $<TARGET_FILE:${target}> \"$@\"\n"
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+            WORLD_READ WORLD_EXECUTE)
+    set(${var} ${script} PARENT_SCOPE)
+endfunction()
 
 # A test that runs inside its own mount namespace with fresh /tmp and /mnt.
 # COMMAND starts with a program built here; a cross build runs it emulated.
@@ -64,15 +84,4 @@ function(zorvi_add_qtest name)
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LIBRARIES})
     zorvi_add_test(NAME ${name} COMMAND $<TARGET_FILE:${name}> TIMEOUT ${ARG_TIMEOUT})
-endfunction()
-
-# Tests that start programs of their own through QProcess run in the native
-# build only. Under qemu-arm, Qt 5.15's QProcess cannot follow its child: it
-# reports process id -1, so it never sees the child's output or exit, and
-# killing the child would become kill(-1), a signal to every process.
-#   zorvi_native_only(test...)
-function(zorvi_native_only)
-    if(CMAKE_CROSSCOMPILING)
-        set_tests_properties(${ARGN} PROPERTIES DISABLED TRUE)
-    endif()
 endfunction()
