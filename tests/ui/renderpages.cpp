@@ -10,6 +10,7 @@
 
 #include "fakedaemon.h"
 #include "plugin/devicepaths.h"
+#include "readerscreen.h"
 #include "ui/devicespage.h"
 #include "ui/panel.h"
 #include "ui/touchbutton.h"
@@ -33,55 +34,14 @@
 
 namespace {
 
-// The screens of current readers, smallest first, and the one at which the
-// other pages are rendered.
-const QSize screenSizes[] = {QSize(758, 1024), QSize(1072, 1448), QSize(1264, 1680),
-                             QSize(1404, 1872)};
+// The size at which the pages other than home and pairing are rendered.
 const QSize referenceSize(1072, 1448);
-
-// A reader's screen: a window of its size with the panel in it. The panel
-// takes its layout unit from the window's height when it is made, so each
-// size has a panel of its own.
-struct Screen {
-    explicit Screen(const QSize &size)
-    {
-        window.resize(size);
-        window.show();
-        panel = new zorvi::Panel(&window);
-    }
-
-    QString sizeName() const
-    {
-        return QStringLiteral("%1x%2").arg(window.width()).arg(window.height());
-    }
-
-    QWidget window;
-    zorvi::Panel *panel = nullptr;
-};
 
 QByteArray ok(const QByteArray &body)
 {
     return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
            QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
-
-struct HomeState {
-    const char *name;
-    // The GET /update body; null when the daemon is not running at all.
-    const char *update;
-    bool checkRequested;
-};
-
-const HomeState homeStates[] = {
-    {"offline", nullptr, false},
-    {"idle", R"({"state":"idle","current":"2.0.3"})", false},
-    {"checking", R"({"state":"checking","current":"2.0.3"})", true},
-    {"downloading", R"({"state":"downloading","version":"2.1.0","current":"2.0.3"})", true},
-    {"ready", R"({"state":"ready","version":"2.1.0","current":"2.0.3"})", false},
-    {"uptodate", R"({"state":"idle","last":"up_to_date","current":"2.0.3"})", true},
-    {"blocked", R"({"state":"idle","last":"blocked","current":"2.0.3"})", true},
-    {"failed", R"({"state":"idle","last":"failed","current":"2.0.3"})", true},
-};
 
 // The devices lists to show: the GET /clients body of each.
 const struct {
@@ -141,27 +101,30 @@ bool save(QWidget &window, const QString &out, const QString &name, const QStrin
     return false;
 }
 
-// The home page in each state of the update section.
-bool renderHomePages(Screen &screen, const QString &out, const QString &language)
+// The home page without a daemon and in each state of the update section.
+bool renderHomePages(ReaderScreen &screen, const QString &out, const QString &language)
 {
     zorvi::Panel &panel = *screen.panel;
-    for (const HomeState &state : homeStates) {
-        std::unique_ptr<FakeDaemon> daemon;
-        if (state.update) {
-            daemon.reset(new FakeDaemon(ReplyScript::at(ok("{\"state\":\"waiting\"}"))));
-            daemon->route("GET /update", ReplyScript::at(ok(state.update)));
-        }
+    const auto shoot = [&](const char *state) {
+        const bool saved = save(
+            screen.window, out,
+            QStringLiteral("home-%1-%2").arg(QLatin1String(state), sizeName(screen.window.size())),
+            language);
+        panel.dismiss();
+        return saved;
+    };
+    panel.open();
+    if (!shoot("offline"))
+        return false;
+    FakeDaemon daemon(ReplyScript::at(ok("{\"state\":\"waiting\"}")));
+    for (const UpdateState &state : updateStates) {
+        daemon.route("GET /update", ReplyScript::at(ok(state.update)));
         panel.open();
         if (state.checkRequested) {
             panel.checkRequested = true;
             panel.refreshUpdate();
         }
-        const bool saved =
-            save(screen.window, out,
-                 QStringLiteral("home-%1-%2").arg(QLatin1String(state.name), screen.sizeName()),
-                 language);
-        panel.dismiss();
-        if (!saved)
+        if (!shoot(state.name))
             return false;
     }
     return true;
@@ -169,7 +132,7 @@ bool renderHomePages(Screen &screen, const QString &out, const QString &language
 
 // The pairing page at every size, each with a new offer of one run of the
 // reference daemon (an offer replaces the one before).
-bool renderPairingPage(std::vector<std::unique_ptr<Screen>> &screens, const QString &out,
+bool renderPairingPage(std::vector<std::unique_ptr<ReaderScreen>> &screens, const QString &out,
                        const QString &language)
 {
     QProcess zorvid;
@@ -178,11 +141,11 @@ bool renderPairingPage(std::vector<std::unique_ptr<Screen>> &screens, const QStr
         return false;
     }
     bool saved = true;
-    for (const std::unique_ptr<Screen> &screen : screens) {
+    for (const std::unique_ptr<ReaderScreen> &screen : screens) {
         screen->panel->open();
         screen->panel->beginPairing();
-        saved = save(screen->window, out, QStringLiteral("pairing-%1").arg(screen->sizeName()),
-                     language);
+        saved = save(screen->window, out,
+                     QStringLiteral("pairing-%1").arg(sizeName(screen->window.size())), language);
         screen->panel->dismiss();
         if (!saved)
             break;
@@ -193,7 +156,7 @@ bool renderPairingPage(std::vector<std::unique_ptr<Screen>> &screens, const QStr
 }
 
 // The two result pages of a pairing.
-bool renderResultPages(Screen &screen, const QString &out, const QString &language)
+bool renderResultPages(ReaderScreen &screen, const QString &out, const QString &language)
 {
     zorvi::Panel &panel = *screen.panel;
     const struct {
@@ -218,7 +181,7 @@ bool renderResultPages(Screen &screen, const QString &out, const QString &langua
 }
 
 // The devices list in three fillings, and the question before a disconnection.
-bool renderDevicePages(Screen &screen, const QString &out, const QString &language)
+bool renderDevicePages(ReaderScreen &screen, const QString &out, const QString &language)
 {
     zorvi::Panel &panel = *screen.panel;
     for (const auto &list : deviceLists) {
@@ -263,10 +226,10 @@ int main(int argc, char **argv)
         args = QStringList{"en", "de", "fi", "ar", "he", "hi", "th", "ja", "ko", "zh-Hant"};
     QDir().mkpath(out);
 
-    std::vector<std::unique_ptr<Screen>> screens;
-    Screen *reference = nullptr;
-    for (const QSize &size : screenSizes) {
-        screens.emplace_back(new Screen(size));
+    std::vector<std::unique_ptr<ReaderScreen>> screens;
+    ReaderScreen *reference = nullptr;
+    for (const QSize &size : readerScreens) {
+        screens.emplace_back(new ReaderScreen(size));
         if (size == referenceSize)
             reference = screens.back().get();
     }
@@ -277,7 +240,7 @@ int main(int argc, char **argv)
             return 2;
         }
         zorvi::loadUiLanguage();
-        for (const std::unique_ptr<Screen> &screen : screens) {
+        for (const std::unique_ptr<ReaderScreen> &screen : screens) {
             if (!renderHomePages(*screen, out, language))
                 return 1;
         }

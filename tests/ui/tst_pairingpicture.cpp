@@ -8,6 +8,7 @@
 #include "fakedaemon.h"
 #include "nickellocale.h"
 #include "plugin/devicepaths.h"
+#include "readerscreen.h"
 #include "shownlabel.h"
 #include "ui/panel.h"
 #include "ui/qrview.h"
@@ -30,42 +31,13 @@ ReplyScript answer(int status, const QByteArray &body = QByteArray())
 
 // The screens of current readers, and the smallest one turned on its side,
 // as a reader held in landscape shows its window.
-const QSize screenSizes[] = {QSize(758, 1024), QSize(1072, 1448), QSize(1264, 1680),
-                             QSize(1404, 1872), QSize(1024, 758)};
-
-QByteArray sizeName(const QSize &size)
+QList<QSize> screensToCheck()
 {
-    return QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height());
+    QList<QSize> sizes;
+    for (const QSize &size : readerScreens)
+        sizes << size;
+    return sizes << QSize(1024, 758);
 }
-
-// The states of the home page's update section, as GET /update bodies.
-const struct {
-    const char *name;
-    const char *update;
-    bool checkRequested;
-} updateStates[] = {
-    {"idle", R"({"state":"idle","current":"2.0.3"})", false},
-    {"checking", R"({"state":"checking","current":"2.0.3"})", true},
-    {"downloading", R"({"state":"downloading","version":"2.1.0","current":"2.0.3"})", true},
-    {"ready", R"({"state":"ready","version":"2.1.0","current":"2.0.3"})", false},
-    {"up to date", R"({"state":"idle","last":"up_to_date","current":"2.0.3"})", true},
-    {"blocked", R"({"state":"idle","last":"blocked","current":"2.0.3"})", true},
-    {"failed", R"({"state":"idle","last":"failed","current":"2.0.3"})", true},
-};
-
-// A reader's window with the panel on it. The panel takes its layout unit
-// from the window's height when it is made, as on the reader.
-struct Screen {
-    explicit Screen(const QSize &size)
-    {
-        window.resize(size);
-        window.show();
-        panel = new zorvi::Panel(&window);
-    }
-
-    QWidget window;
-    zorvi::Panel *panel = nullptr;
-};
 
 QRect areaIn(const QWidget &window, const QWidget *widget)
 {
@@ -107,7 +79,7 @@ QString clipping(const QWidget &window, const QWidget *widget)
 // Every fault in how the window shows its texts now: a label or button that
 // cuts its text off, and any two of them, or one and the QR code, that
 // overlap. Each fault is one line that names the text.
-QStringList textFaults(Screen &reader, const QString &where)
+QStringList textFaults(ReaderScreen &reader, const QString &where)
 {
     QCoreApplication::processEvents();
     const QWidget &window = reader.window;
@@ -187,14 +159,14 @@ private slots:
     void scannedPictureGivesTheOfferUrl_data()
     {
         QTest::addColumn<QSize>("screen");
-        for (const QSize &size : screenSizes)
-            QTest::newRow(sizeName(size).constData()) << size;
+        for (const QSize &size : screensToCheck())
+            QTest::newRow(qPrintable(sizeName(size))) << size;
     }
 
     void scannedPictureGivesTheOfferUrl()
     {
         QFETCH(QSize, screen);
-        Screen reader(screen);
+        ReaderScreen reader(screen);
         FakeDaemon daemon(answer(200, offerReply));
         reader.panel->open();
         reader.panel->connectButton->click();
@@ -213,8 +185,7 @@ private slots:
         QVERIFY2(3 * symbol.width() >= qMin(screen.width(), screen.height()),
                  qPrintable(QStringLiteral("%1 px wide").arg(symbol.width())));
 
-        const QString file =
-            QStringLiteral("/tmp/pairing-%1.png").arg(QLatin1String(sizeName(screen)));
+        const QString file = QStringLiteral("/tmp/pairing-%1.png").arg(sizeName(screen));
         QVERIFY(picture.save(file));
         QProcess zbar;
         zbar.start(QStringLiteral("zbarimg"),
@@ -228,9 +199,9 @@ private slots:
     {
         QTest::addColumn<QSize>("screen");
         QTest::addColumn<bool>("pairing");
-        for (const QSize &size : screenSizes) {
-            QTest::newRow(sizeName(size) + " home") << size << false;
-            QTest::newRow(sizeName(size) + " pairing") << size << true;
+        for (const QSize &size : screensToCheck()) {
+            QTest::newRow(qPrintable(sizeName(size) + QLatin1String(" home"))) << size << false;
+            QTest::newRow(qPrintable(sizeName(size) + QLatin1String(" pairing"))) << size << true;
         }
     }
 
@@ -240,7 +211,7 @@ private slots:
     {
         QFETCH(QSize, screen);
         QFETCH(bool, pairing);
-        Screen reader(screen);
+        ReaderScreen reader(screen);
         zorvi::Panel &panel = *reader.panel;
         QStringList faults;
         for (const char *language : zorvi::languageCodes) {
