@@ -7,7 +7,6 @@ badmodule, a module built of faults that the e-reader cannot load.
 
 import os
 import re
-import struct
 import subprocess
 import sys
 import tempfile
@@ -59,26 +58,6 @@ class Signatures(unittest.TestCase):
                            ('int, int', 'int')]:
             with self.subTest(one=one, other=other):
                 self.assertNotEqual(norm(one), norm(other))
-
-    def test_size_types_follow_the_word_size(self):
-        self.assertEqual(norm('qsizetype n'), norm('int'))
-        self.assertEqual(norm('qsizetype n', bits64=True), norm('long', bits64=True))
-
-    def test_demangled_names_split_into_name_parameters_and_constness(self):
-        for demangled, expected in [
-                ('QString::arg(QLatin1String, int, QChar) const',
-                 ('QString::arg', 'QLatin1String, int, QChar', True)),
-                ('QTextStream::operator<<(QString const&)',
-                 ('QTextStream::operator<<', 'QString const&', False)),
-                ('non-virtual thunk to QWidget::devType() const', ('QWidget::devType', '', True)),
-                ('QHashData::free_helper(void (*)(QHashData::Node*))',
-                 ('QHashData::free_helper', 'void (*)(QHashData::Node*)', False)),
-                ('QString::toLower() &&', ('QString::toLower', '', False)),
-                ('QArrayData::shared_null', ('QArrayData::shared_null', None, False)),
-                ('typeinfo for QWidget', ('typeinfo for QWidget', None, False))]:
-            with self.subTest(demangled):
-                self.assertEqual(abiaudit.parse_demangled(demangled), expected)
-
 
 # Two pages in the markup of Qt's HTML reference: a class from Qt 5.10, and an
 # old class with overloads, a property and a flag typedef of different ages.
@@ -146,24 +125,6 @@ class Documentation(unittest.TestCase):
                 self.assertEqual(self.docs.too_new_classes(demangled), expected)
 
 
-    def test_the_reviewed_list_hides_neither_new_classes_nor_private_api(self):
-        module = FakeModule([])
-        module.imports = [('_ZN4QOld3setEi', 'Qt_5', None), ('_ZN4QOld5resetEv', 'Qt_5', None),
-                          ('_ZN4QOld4takeERK4QNew', 'Qt_5', None),
-                          ('_ZN4QOld5clearEv', 'Qt_5_PRIVATE_API', None),
-                          ('_ZN4QOld3setEd', None, 'libQt5Core.so.5'),
-                          ('getrandom', 'GLIBC_2.25', 'libc.so.6')]
-        findings, summary = abiaudit.check_qt_imports(
-            module, self.docs, ['QOld::reset()', 'QOld::take(*)', 'QOld::clear()'])
-        self.assertEqual(summary, '5 imports: 1 documented as in Qt 5.2 or older, '
-                                  '1 undocumented and reviewed')
-        self.assertEqual([re.sub(r'  \[.*\]', '', f) for f in findings], [
-            'QOld::clear(): private Qt API, which changes with every Qt release',
-            'QOld::set(double): 2 documented overload(s) of QOld::set, none with this '
-            'signature, and not in qt-undocumented.txt',
-            'QOld::take(QNew const&): class QNew was introduced in Qt 5.10'])
-
-
 class FakeModule:
     def __init__(self, versions):
         self.needs = {i: ('lib.so', v) for i, v in enumerate(versions, 2)}
@@ -185,69 +146,6 @@ class SymbolVersions(unittest.TestCase):
                 self.assertEqual(findings == [], passes, findings)
                 if not passes:
                     self.assertIn(f'needed by: uses_{version}', findings[0])
-
-
-def qbjs(value):
-    """Qt 5's binary JSON of a flat object of ints, bools and Latin-1 strings."""
-    entries = []
-    for key, item in value.items():
-        name = struct.pack('<H', len(key)) + key.encode('latin-1')
-        name += b'\0' * (-len(name) % 4)
-        entries.append([key, item, name])
-    offset = 12 + sum(4 + len(name) for _, _, name in entries)
-    body, table, tail = b'', [], b''
-    for key, item, name in entries:
-        if isinstance(item, bool):
-            word = 1 | item << 5
-        elif isinstance(item, int):
-            word = 2 | 1 << 3 | (item & 0x7ffffff) << 5
-        else:
-            text = struct.pack('<H', len(item)) + item.encode('latin-1')
-            word = 3 | 1 << 3 | (offset + len(tail)) << 5
-            tail += text + b'\0' * (-len(text) % 4)
-        table.append(12 + len(body))
-        body += struct.pack('<I', word | 1 << 4) + name
-    table_at = offset + len(tail)
-    base = body + tail + struct.pack(f'<{len(table)}I', *table)
-    base = struct.pack('<III', 12 + len(base), len(table) << 1 | 1, table_at) + base
-    return b'qbjs' + struct.pack('<I', 1) + base
-
-
-GOOD = {'IID': 'org.qt-project.Qt.QImageIOHandlerFactoryInterface',
-        'className': 'ZorviImagePlugin', 'debug': True, 'version': 0x050201}
-
-
-class Metadata(unittest.TestCase):
-    def test_only_qt5_binary_json_of_qt_5_2_1_passes(self):
-        magic = abiaudit.METADATA_MAGIC
-        for name, block, finding in [
-                ('good', magic + qbjs(GOOD), None),
-                ('newer moc', magic + qbjs(dict(GOOD, version=0x050f08)), 'Qt version 0x050f08'),
-                ('no IID', magic + qbjs({k: v for k, v in GOOD.items() if k != 'IID'}), 'no IID'),
-                ('binary JSON 2', magic + qbjs(GOOD)[:4] + b'\2\0\0\0' + qbjs(GOOD)[8:],
-                 'binary JSON version 2'),
-                ('Qt 5.15 CBOR', b'QTMETADATA !\0\5\x0f\0\xbf\2\x78\x31',
-                 'CBOR written by the moc of Qt 5.15'),
-                ('other', b'QTMETADATA  qbj', 'not Qt 5 binary JSON'),
-                ('truncated', magic + qbjs(GOOD)[:40], 'malformed binary JSON'),
-                ('missing', None, 'no .qtmetadata section')]:
-            with self.subTest(name):
-                findings, summary = abiaudit.check_metadata(block)
-                if finding is None:
-                    self.assertEqual(findings, [])
-                    self.assertIn('Qt 0x050201', summary)
-                else:
-                    self.assertEqual(len(findings), 1, findings)
-                    self.assertIn(finding, findings[0])
-
-
-class Allowlist(unittest.TestCase):
-    def test_every_pattern_needs_a_reason(self):
-        with tempfile.NamedTemporaryFile('w', suffix='.txt') as f:
-            f.write('# reason\nA::a()\n\nB::b()\n')
-            f.flush()
-            with self.assertRaisesRegex(SystemExit, 'pattern without a reason'):
-                abiaudit.read_allowlist(f.name)
 
 
 class BadModule(unittest.TestCase):
