@@ -64,6 +64,20 @@ function(zorvi_runnable var target)
     set(${var} ${script} PARENT_SCOPE)
 endfunction()
 
+# A program that starts zorvid and zorvid-phone: their paths as ZORVID and
+# ZORVID_PHONE, built here or, with the reader's Qt, from ZORVI_ZORVID_DIR.
+function(zorvi_uses_zorvid target)
+    if(ZORVI_BUILDS_ZORVID)
+        zorvi_runnable(zorvid_run zorvid)
+        zorvi_runnable(phone_run zorvid-phone)
+        add_dependencies(${target} zorvid zorvid-phone)
+    else()
+        set(zorvid_run ${ZORVI_ZORVID_DIR}/zorvid)
+        set(phone_run ${ZORVI_ZORVID_DIR}/zorvid-phone)
+    endif()
+    target_compile_definitions(${target} PRIVATE ZORVID="${zorvid_run}" ZORVID_PHONE="${phone_run}")
+endfunction()
+
 # A test that runs inside its own mount namespace with fresh /tmp and /mnt.
 # COMMAND starts with a program built here; a cross build runs it emulated.
 #   zorvi_add_test(NAME name COMMAND program args... [TIMEOUT s])

@@ -73,13 +73,18 @@ QPair<long, long> simMemory(const QString &pluginRoot, bool tapIcon)
     sim.waitForStarted();
     QThread::msleep(1500);
     QCoreApplication::processEvents();
-    const long started = residentKiB(sim.processId());
+    // pid(), the one of Qt 5.2, which later versions call processId().
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    const qint64 pid = sim.pid();
+#pragma GCC diagnostic pop
+    const long started = residentKiB(pid);
     long opened = -1;
     if (tapIcon) {
         sim.write("tap zorviStatusIcon\n");
         sim.waitForBytesWritten();
         QThread::msleep(1500);
-        opened = residentKiB(sim.processId());
+        opened = residentKiB(pid);
     }
     sim.write("quit\n");
     sim.waitForFinished();

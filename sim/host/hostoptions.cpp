@@ -60,7 +60,8 @@ HostOptions::Outcome HostOptions::parse(const QStringList &arguments)
                                     QStringLiteral("Run without a PlugWorkflowManager."));
     const QCommandLineOption noPower(QStringLiteral("no-power-manager"),
                                      QStringLiteral("Run without an N3PowerWorkflowManager."));
-    parser.addOptions({size, config, plugins, script, input, noPlug, noPower});
+    for (const QCommandLineOption &option : {size, config, plugins, script, input, noPlug, noPower})
+        parser.addOption(option);
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "nickel-sim: %s\n", qPrintable(parser.errorText()));
@@ -72,7 +73,7 @@ HostOptions::Outcome HostOptions::parse(const QStringList &arguments)
     }
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "nickel-sim: unexpected argument %s\n",
-                     qPrintable(parser.positionalArguments().constFirst()));
+                     qPrintable(parser.positionalArguments().first()));
         return Outcome::Invalid;
     }
     if (!parseSize(parser.value(size), &screenSize)) {

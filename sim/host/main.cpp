@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QStyleFactory>
+#include <QTimer>
 
 namespace {
 
@@ -75,8 +76,10 @@ int main(int argc, char *argv[])
         rebooting = true;
         // The device goes down once control is back in the event loop; the
         // caller's own code returns first, as on the device.
-        QMetaObject::invokeMethod(
-            qApp, [] { QCoreApplication::exit(rebootExitCode); }, Qt::QueuedConnection);
+        QTimer *down = new QTimer(qApp);
+        down->setSingleShot(true);
+        QObject::connect(down, &QTimer::timeout, qApp, [] { QCoreApplication::exit(rebootExitCode); });
+        down->start(0);
     });
     if (options.plugManager)
         PlugWorkflowManager::setSharedInstance(&plugManager);

@@ -2,6 +2,7 @@
 
 #include "hostoutput.h"
 #include "nickelwindow.h"
+#include "touchscreen.h"
 #include "widgetfinder.h"
 
 #include <QCoreApplication>
@@ -11,7 +12,6 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QtTest/QTest>
 
 #include <cstdlib>
 #include <unistd.h>
@@ -20,6 +20,10 @@ ScriptRunner::ScriptRunner(NickelWindow *window, QObject *parent)
     : QObject(parent)
     , window(window)
 {
+    stepTimer.setSingleShot(true);
+    connect(&stepTimer, &QTimer::timeout, this, [this] { step(); });
+    waitTimer.setSingleShot(true);
+    connect(&waitTimer, &QTimer::timeout, this, [this] { scheduleStep(); });
 }
 
 bool ScriptRunner::addScriptFile(const QString &path)
@@ -76,17 +80,14 @@ void ScriptRunner::enqueue(const QString &line)
 
 void ScriptRunner::scheduleStep()
 {
-    if (!started || stepQueued || finished)
-        return;
-    stepQueued = true;
-    QTimer::singleShot(0, this, &ScriptRunner::step);
+    if (started && !finished)
+        stepTimer.start(0);
 }
 
 void ScriptRunner::step()
 {
-    stepQueued = false;
     // A tap spins the event loop, which can bring a step here while one runs.
-    if (busy || waiting || finished || pending.isEmpty())
+    if (busy || waitTimer.isActive() || finished || pending.isEmpty())
         return;
     const QString line = pending.takeFirst();
     const int space = line.indexOf(QRegularExpression(QStringLiteral("\\s")));
@@ -147,11 +148,7 @@ void ScriptRunner::waitFor(const QString &argument)
         hostSay(QStringLiteral("error: wait wants milliseconds, not %1").arg(argument));
         return;
     }
-    waiting = true;
-    QTimer::singleShot(milliseconds, this, [this] {
-        waiting = false;
-        scheduleStep();
-    });
+    waitTimer.start(milliseconds);
 }
 
 void ScriptRunner::tap(QWidget *target, const QString &name)
@@ -160,16 +157,12 @@ void ScriptRunner::tap(QWidget *target, const QString &name)
         hostSay(QStringLiteral("error: no visible widget %1 to tap").arg(name));
         return;
     }
-    if (!touchDevice)
-        touchDevice = QTest::createTouchDevice();
     // A finger down and up at the centre, through the window system, so the
     // touch reaches whichever widget is on top there, as on the screen.
     const QPoint centre = target->rect().center();
     const QPoint inWindow = target->mapTo(target->window(), centre);
     hostSay(QStringLiteral("tap %1 at %2,%3").arg(name).arg(inWindow.x()).arg(inWindow.y()));
-    QWidget *surface = target->window();
-    QTest::touchEvent(surface, touchDevice).press(0, inWindow, surface);
-    QTest::touchEvent(surface, touchDevice).release(0, inWindow, surface);
+    TouchScreen().tap(target, centre);
 }
 
 void ScriptRunner::find(const QString &name)

@@ -2,10 +2,10 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 
 class NickelWindow;
 class QSocketNotifier;
-class QTouchDevice;
 class QWidget;
 
 // Runs the host's script commands one at a time on the GUI thread, from a
@@ -33,13 +33,13 @@ private:
     void screenshot(const QString &path);
 
     NickelWindow *window;
-    QTouchDevice *touchDevice = nullptr;
     QSocketNotifier *inputNotifier = nullptr;
     QByteArray partialLine;
     QStringList pending;
+    // The next step, from the event loop; and the pause of a "wait".
+    QTimer stepTimer;
+    QTimer waitTimer;
     bool started = false;
-    bool stepQueued = false;
     bool busy = false;
-    bool waiting = false;
     bool finished = false;
 };

@@ -2,6 +2,7 @@
 
 #include "plugin/devicepaths.h"
 #include "plugin/pluginlog.h"
+#include "plugin/runlater.h"
 #include "ui/panel.h"
 #include "ui/uitext.h"
 
@@ -12,7 +13,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
 namespace zorvi {
@@ -117,15 +117,8 @@ void StatusIcon::resizeEvent(QResizeEvent *)
     if (!glyphRect.isNull())
         return;
     // Measured from the event loop, once the row has placed and painted the
-    // search icon. A timer object, because Qt 5.2 has no singleShot with a
-    // functor; as the icon's child it goes with the icon.
-    QTimer *timer = new QTimer(this);
-    timer->setSingleShot(true);
-    connect(timer, &QTimer::timeout, this, [this, timer] {
-        timer->deleteLater();
-        measureSearchGlyph();
-    });
-    timer->start(0);
+    // search icon.
+    runLater(this, 0, [this] { measureSearchGlyph(); });
 }
 
 void StatusIcon::refreshUpdateFlag()

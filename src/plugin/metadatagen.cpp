@@ -37,10 +37,10 @@ int main(int argc, char **argv)
     metadata.insert(QStringLiteral("debug"), true);
     metadata.insert(QStringLiteral("version"), 0x050201);
 
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     const QByteArray block = QByteArray("QTMETADATA  ") + QJsonDocument(metadata).toBinaryData();
-    QT_WARNING_POP
+#pragma GCC diagnostic pop
 
     QByteArray text;
     for (int i = 0; i < block.size(); ++i) {

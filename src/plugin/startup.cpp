@@ -13,10 +13,10 @@
 #include "plugin/devicepaths.h"
 #include "plugin/dynamicloader.h"
 #include "plugin/pluginlog.h"
+#include "plugin/runlater.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -122,28 +122,15 @@ __attribute__((constructor)) void pluginStartup()
     // context is the injector, so the scan is dropped if it is gone first.
     zorvi::Injector *injector = new zorvi::Injector(app);
     app->installEventFilter(injector);
-    QTimer *scan = new QTimer(injector);
-    scan->setSingleShot(true);
-    QObject::connect(scan, &QTimer::timeout, injector, [injector, scan] {
-        injector->startupScan();
-        scan->deleteLater();
-    });
-    scan->start(0);
+    zorvi::runLater(injector, 0, [injector] { injector->startupScan(); });
 
     new zorvi::Rescanner(app);
     app->installEventFilter(new zorvi::ReadingTracker(app));
 
-    // No context object: the restore must happen even if every object of the
-    // add-on is gone by then. The application owns the timer only so that it
-    // goes with it when Nickel ends within the twenty seconds.
-    QTimer *restore = new QTimer(app);
-    restore->setSingleShot(true);
-    restore->setTimerType(Qt::CoarseTimer);
-    QObject::connect(restore, &QTimer::timeout, restore, [restore] {
-        restoreFailsafe();
-        restore->deleteLater();
-    });
-    restore->start(failsafeMs);
+    // The application, not an object of the add-on, owns the restore: it
+    // must happen even if every object of the add-on is gone by then, and
+    // goes only with Nickel itself, when it ends within the twenty seconds.
+    zorvi::runLater(app, failsafeMs, restoreFailsafe);
 
     pluginLog(QStringLiteral("plugin loaded"));
 }

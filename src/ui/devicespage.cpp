@@ -10,8 +10,6 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
-#include <QLocale>
-#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -28,20 +26,6 @@ QVBoxLayout *pageLayout(QWidget *page, int unit)
     layout->setContentsMargins(2 * unit, 2 * unit, 2 * unit, 2 * unit);
     layout->setSpacing(unit);
     return layout;
-}
-
-// The locale's long date format without its weekday: a pairing date reads as
-// day, month and year. A weekday at the end takes the separators before it
-// along ("d., dddd" in Hungarian, "d일 dddd" in Korean); anywhere else it takes
-// everything up to the next field or quoted word, which covers punctuation of
-// any script ("dddd، d" in Arabic) and words that only belong to the weekday
-// ("ddddที่ d" in Thai). An abbreviated weekday ("ddd") is left alone.
-QString dateFormatWithoutWeekday(const QLocale &locale)
-{
-    QString format = locale.dateFormat(QLocale::LongFormat);
-    format.remove(QRegularExpression(QStringLiteral("[\\s,\\x{060C}]*dddd\\s*$")));
-    format.remove(QRegularExpression(QStringLiteral("dddd[^A-Za-z']*")));
-    return format;
 }
 
 // "paired_at" as the daemon sends it, in whole seconds of Unix time: the
@@ -135,8 +119,6 @@ void DevicesPage::refresh()
     const QJsonArray devices = reply.json.array();
     setLiteralText(introLabel, uiText(devices.isEmpty() ? "devicesEmpty" : "devicesIntro"));
 
-    const QLocale locale = uiLocale();
-    const QString format = dateFormatWithoutWeekday(locale);
     const QString connectedOn = uiText("connectedOn");
     for (const QJsonValue &value : devices) {
         // An element of the wrong kind still gives a row, of empty strings
@@ -145,7 +127,7 @@ void DevicesPage::refresh()
         const QDate date =
             QDateTime::fromTime_t(pairingTime(device.value(QStringLiteral("paired_at")))).date();
         QString detail = connectedOn;
-        detail.replace(QStringLiteral("{date}"), locale.toString(date, format));
+        detail.replace(QStringLiteral("{date}"), uiDate(date));
         addRow(jsonString(device, QStringLiteral("id")), jsonString(device, QStringLiteral("name")),
                detail);
     }

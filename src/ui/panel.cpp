@@ -187,8 +187,10 @@ void Panel::open()
 {
     checkRequested = false;
     retranslate(this);
-    if (QWidget *window = parentWidget())
+    if (QWidget *window = parentWidget()) {
+        setFont(uiFont(window->font()));
         setGeometry(0, 0, window->width(), window->height());
+    }
     showHome();
     raise();
     show();

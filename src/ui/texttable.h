@@ -8,6 +8,12 @@ constexpr int textCount = 31;
 // Language codes, one per row of the text table; row 0, English, is the
 // fallback.
 extern const char *const languageCodes[languageCount];
+// How each language writes a date: day, month and year, no weekday, in the
+// pattern of QLocale::toString(). The month names come from the locale. A
+// pattern of the add-on's own rather than the locale's long format, which
+// differs between versions of Qt: on the reader's Qt 5.2 it reads "en den
+// 9:e mars" in Swedish and repeats the word for "on" in Vietnamese.
+extern const char *const dateFormats[languageCount];
 // Text keys, one per column.
 extern const char *const textKeys[textCount];
 // Every text the add-on shows, UTF-8: one row per language, one column per

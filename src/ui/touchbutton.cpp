@@ -40,4 +40,9 @@ bool TouchButton::event(QEvent *e)
     }
 }
 
+bool TouchButton::hitButton(const QPoint &pos) const
+{
+    return QAbstractButton::hitButton(pos);
+}
+
 } // namespace zorvi

@@ -4,8 +4,12 @@
 #include "ui/texttable.h"
 
 #include <QAbstractButton>
+#include <QDate>
+#include <QFontDatabase>
+#include <QGlyphRun>
 #include <QLabel>
 #include <QSettings>
+#include <QTextLayout>
 
 #include <cstring>
 
@@ -73,6 +77,61 @@ QLocale uiLocale()
 {
     return QLocale(QString::fromLatin1(languageCodes[currentLanguage])
                        .replace(QLatin1Char('-'), QLatin1Char('_')));
+}
+
+QString uiDate(const QDate &date)
+{
+    return uiLocale().toString(date, QString::fromUtf8(dateFormats[currentLanguage]));
+}
+
+namespace {
+
+// Whether every text of the current language is drawn in font without the
+// missing-glyph box, glyph 0. Each text is laid out as a label lays it out,
+// so that spaces, digits and punctuation are judged in the family that the
+// script around them takes.
+bool drawsEveryText(const QFont &font)
+{
+    for (int key = 0; key < textCount; ++key) {
+        QTextLayout layout(QString::fromUtf8(textTable[currentLanguage][key]), font);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        for (const QGlyphRun &run : layout.glyphRuns()) {
+            if (run.glyphIndexes().contains(0))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+QFont uiFont(const QFont &hostFont)
+{
+    // The answer holds until the language or the host's font changes. Kept
+    // as names: a font object must not outlive the application at exit.
+    static int language = -1;
+    static QString host;
+    static QString chosen;
+    QFont font = hostFont;
+    if (language != currentLanguage || host != hostFont.key()) {
+        language = currentLanguage;
+        host = hostFont.key();
+        chosen = hostFont.family();
+        if (!drawsEveryText(hostFont)) {
+            const QStringList families = QFontDatabase().families();
+            for (const QString &family : families) {
+                font.setFamily(family);
+                if (drawsEveryText(font)) {
+                    chosen = family;
+                    break;
+                }
+            }
+        }
+    }
+    font.setFamily(chosen);
+    return font;
 }
 
 void bindText(QLabel *label, const char *key)

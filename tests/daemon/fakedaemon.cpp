@@ -1,11 +1,13 @@
 #include "fakedaemon.h"
 
 #include "plugin/devicepaths.h"
+#include "plugin/runlater.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QMutexLocker>
-#include <QTimer>
+#include <QSemaphore>
+#include <QSharedPointer>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -57,7 +59,7 @@ private:
     {
         if (index < script.pieces.size()) {
             const ReplyScript::Piece &piece = script.pieces.at(index);
-            QTimer::singleShot(piece.delayMs, socket, [=] {
+            zorvi::runLater(socket, piece.delayMs, [=] {
                 socket->write(piece.bytes);
                 socket->flush();
                 play(socket, script, index + 1);
@@ -83,15 +85,16 @@ private:
 FakeDaemon::FakeDaemon(const ReplyScript &script)
     : server(new ScriptedServer(this, script))
 {
+    // The server listens on its own thread, as soon as that thread runs.
+    QSemaphore ready;
     server->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::started, server, [this, &ready] {
+        QLocalServer::removeServer(QString::fromLatin1(zorvi::daemonSocket));
+        listening = server->listen(QString::fromLatin1(zorvi::daemonSocket));
+        ready.release();
+    });
     thread.start();
-    QMetaObject::invokeMethod(
-        server,
-        [this] {
-            QLocalServer::removeServer(QString::fromLatin1(zorvi::daemonSocket));
-            listening = server->listen(QString::fromLatin1(zorvi::daemonSocket));
-        },
-        Qt::BlockingQueuedConnection);
+    ready.acquire();
 }
 
 FakeDaemon::~FakeDaemon()

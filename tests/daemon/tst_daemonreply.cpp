@@ -79,7 +79,8 @@ void TestDaemonReply::parse()
     QCOMPARE(reply.status, status);
     QCOMPARE(reply.json.isNull(), json.isEmpty());
     if (!json.isEmpty())
-        QCOMPARE(reply.json.toJson(QJsonDocument::Compact), json);
+        // Compared as documents: Qt 5.2 writes compact JSON with spaces.
+        QCOMPARE(reply.json, QJsonDocument::fromJson(json));
 }
 
 QTEST_APPLESS_MAIN(TestDaemonReply)

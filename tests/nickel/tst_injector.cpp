@@ -162,7 +162,7 @@ private slots:
         QCOMPARE(window.findChildren<QWidget *>(QStringLiteral("zorviStatusIcon")).size(), 2);
         const QStringList messages = logMessages();
         const QString before = QStringLiteral("icon inserted before searchIcon");
-        QCOMPARE(messages.mid(1), (QStringList{before, before}));
+        QCOMPARE(QStringList(messages.mid(1)), (QStringList{before, before}));
         QStringList lines = messages.first().split(QLatin1Char('\n'));
         QCOMPARE(lines.takeFirst(), QStringLiteral("status bar structure:"));
         QCOMPARE(lines.takeLast(), QString());

@@ -8,6 +8,8 @@
 #include <QWidget>
 #include <QtTest>
 
+#include <memory>
+
 // Nickel's reading view, known to the tracker by its class name only.
 class ReadingView : public QWidget {
     Q_OBJECT
@@ -71,8 +73,9 @@ private slots:
             } else if (words.first() == "destroy") {
                 delete widgets.take(words.last());
             } else {
-                QEvent event(QEvent::Type(
-                    QMetaEnum::fromType<QEvent::Type>().keyToValue(qPrintable(words.at(1)))));
+                const QMetaEnum types = QEvent::staticMetaObject.enumerator(
+                    QEvent::staticMetaObject.indexOfEnumerator("Type"));
+                QEvent event(QEvent::Type(types.keyToValue(qPrintable(words.at(1)))));
                 QVERIFY(!tracker->eventFilter(widget, &event));
             }
         }

@@ -50,7 +50,7 @@ private slots:
         if (!change.isEmpty()) {
             QTRY_VERIFY(countdown->remainingTime() < 1200);
             QSignalSpy changes(rescanner.findChild<QFileSystemWatcher *>(),
-                               &QFileSystemWatcher::directoryChanged);
+                               SIGNAL(directoryChanged(QString)));
             const QString path = change.section(' ', 1);
             QVERIFY(change.startsWith("create") ? QFile(path).open(QIODevice::WriteOnly)
                                                 : QFile::remove(path));
@@ -72,7 +72,7 @@ private slots:
         zorvi::Rescanner rescanner(nullptr);
         QTimer *countdown = rescanner.findChild<QTimer *>();
         QSignalSpy changes(rescanner.findChild<QFileSystemWatcher *>(),
-                           &QFileSystemWatcher::directoryChanged);
+                           SIGNAL(directoryChanged(QString)));
         for (const char *path : {"/tmp/notes.txt", zorvi::rescanFlag}) {
             QVERIFY(!countdown->isActive());
             QVERIFY(QFile(QString::fromLatin1(path)).open(QIODevice::WriteOnly));

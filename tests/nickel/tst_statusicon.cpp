@@ -3,6 +3,7 @@
 // the update flag file, and a real tap that opens the panel over the window.
 
 #include "logmessages.h"
+#include "touchscreen.h"
 #include "nickel/statusicon.h"
 #include "ui/panel.h"
 
@@ -168,15 +169,15 @@ private slots:
 
     void tapOpensThePanel()
     {
-        static QTouchDevice *const device = QTest::createTouchDevice();
+        TouchScreen screen;
         Row row;
         row.icon->setGeometry(0, 0, 48, 48);
         row.window.show();
         // Taps the icon; returns the panels there were while the finger was down.
         const auto tap = [&] {
-            QTest::touchEvent(&row.window, device).press(0, QPoint(24, 24), row.icon);
+            screen.press(row.icon, QPoint(24, 24));
             const QList<zorvi::Panel *> whilePressed = panelsOf(row.window);
-            QTest::touchEvent(&row.window, device).release(0, QPoint(24, 24), row.icon);
+            screen.release(row.icon, QPoint(24, 24));
             return whilePressed;
         };
 

@@ -154,7 +154,7 @@ private slots:
 
     void screenshotShowsSearchGlyph()
     {
-        const QString shot = scratch.filePath(QStringLiteral("shot.png"));
+        const QString shot = scratch.path() + QStringLiteral("/shot.png");
         const HostRun run = runHost(scratch.path(), "find searchIcon\nscreenshot " +
                                                         QFile::encodeName(shot) + "\nquit\n");
         QVERIFY2(run.finished && run.exitCode == 0, run.text());

@@ -95,7 +95,13 @@ bool writeLocale(const QString &language)
 bool save(QWidget &window, const QString &out, const QString &name, const QString &language)
 {
     const QString file = QStringLiteral("%1/%2-%3.png").arg(out, name, language);
-    if (window.grab().toImage().convertToFormat(QImage::Format_Grayscale8).save(file))
+    static const QVector<QRgb> greys = [] {
+        QVector<QRgb> table;
+        for (int level = 0; level < 256; ++level)
+            table << qRgb(level, level, level);
+        return table;
+    }();
+    if (window.grab().toImage().convertToFormat(QImage::Format_Indexed8, greys).save(file))
         return true;
     QTextStream(stderr) << "cannot write " << file << "\n";
     return false;

@@ -87,6 +87,24 @@ private slots:
         }
     }
 
+    // A pattern that drops a field, or names the weekday, writes a date the
+    // owner cannot read as the day of the pairing.
+    void datesNameDayMonthAndYear_data() { everyCell_data(); }
+
+    void datesNameDayMonthAndYear()
+    {
+        QFETCH(int, language);
+        QLocale locale(QString::fromLatin1(zorvi::languageCodes[language]).replace('-', '_'));
+        locale.setNumberOptions(QLocale::OmitGroupSeparator);
+        const QString date =
+            locale.toString(QDate(2021, 12, 9), QString::fromUtf8(zorvi::dateFormats[language]));
+        QVERIFY2(date.contains(locale.toString(9)), qPrintable(date));
+        QVERIFY2(date.contains(locale.toString(2021)), qPrintable(date));
+        QVERIFY2(date.contains(locale.monthName(12)) || date.contains(locale.toString(12)),
+                 qPrintable(date));
+        QVERIFY2(!date.contains(locale.dayName(4)), qPrintable(date));
+    }
+
     void sentencesNameTheButtonsTheyReferTo_data() { everyCell_data(); }
 
     void sentencesNameTheButtonsTheyReferTo()

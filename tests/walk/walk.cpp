@@ -100,7 +100,7 @@ public:
         process.write(command.toUtf8() + "\nfind zorviWalkMark\n");
         expect(waitFor(QStringLiteral("find zorviWalkMark"), mark),
                QStringLiteral("nickel-sim did not answer \"%1\"").arg(command));
-        return lines.mid(mark).join(QLatin1Char('\n'));
+        return QStringList(lines.mid(mark)).join(QLatin1Char('\n'));
     }
 
     // One description line per widget of that name.
@@ -331,7 +331,7 @@ void walk(const QString &out, Summary &summary)
     expect(rebootStatus == 3,
            QStringLiteral("Nickel did not reboot (exit %1): %2")
                .arg(rebootStatus)
-               .arg(sim->lines.mid(sim->lines.size() - 8).join(QLatin1Char('\n'))));
+               .arg(QStringList(sim->lines.mid(sim->lines.size() - 8)).join(QLatin1Char('\n'))));
     summary.note(QStringLiteral("Restart and update called Nickel's own reboot: the stand-in ended "
                                 "with its reboot status."));
 
