@@ -30,22 +30,6 @@ function(zorvi_add_image_plugin target)
     endif()
 endfunction()
 
-# Emulated programs use this machine's fonts, but fontconfig keeps their
-# caches (of another architecture) in the build tree, not in /var/cache; and
-# they preload the library that lets QProcess start programs under qemu-arm.
-if(CMAKE_CROSSCOMPILING)
-    set(ZORVI_FONTCONFIG ${CMAKE_BINARY_DIR}/fonts.conf)
-    file(WRITE ${ZORVI_FONTCONFIG} "<?xml version=\"1.0\"?>
-<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">
-<fontconfig>
-  <cachedir>${CMAKE_BINARY_DIR}/fontconfig-cache</cachedir>
-  <include>/etc/fonts/fonts.conf</include>
-</fontconfig>
-")
-    set(ZORVI_TEST_ENVIRONMENT FONTCONFIG_FILE=${ZORVI_FONTCONFIG}
-        QEMU_SET_ENV=LD_PRELOAD=$<TARGET_FILE:forkfdfallback>)
-endif()
-
 # The path by which tests start a program built here: the program itself, or
 # in a cross build a script that runs it under the emulator, since this
 # machine cannot execute the target's programs directly.
@@ -89,7 +73,7 @@ function(zorvi_add_test)
         set(ARG_TIMEOUT 120)
     endif()
     set_tests_properties(${ARG_NAME} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZORVI_BUILD_DIR=${CMAKE_BINARY_DIR};${ZORVI_TEST_ENVIRONMENT}")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZORVI_BUILD_DIR=${CMAKE_BINARY_DIR}")
 endfunction()
 
 # A QtTest suite built from one source file and run isolated.
