@@ -76,6 +76,8 @@ const char *const textKeys[textCount] = {
     "upToDate",
     "updateBlocked",
     "updateCheckFailed",
+    "previousPage",
+    "nextPage",
 };
 
 const char *const textTable[languageCount][textCount] = {

@@ -3,7 +3,7 @@
 namespace zorvi {
 
 constexpr int languageCount = 30;
-constexpr int textCount = 31;
+constexpr int textCount = 33;
 
 // Language codes, one per row of the text table; row 0, English, is the
 // fallback.

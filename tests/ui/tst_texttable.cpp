@@ -118,6 +118,23 @@ private slots:
                  qPrintable(button));
     }
 
+    // The paging buttons sit side by side below the device list, on a page
+    // that also has a back button: two that read alike leave the owner
+    // guessing which one turns the page and which one leaves it.
+    void pagingButtonsAreDistinct_data() { everyCell_data(); }
+
+    void pagingButtonsAreDistinct()
+    {
+        QFETCH(int, language);
+        const QString texts[] = {cell(language, "previousPage"), cell(language, "nextPage"),
+                                 cell(language, "back")};
+        for (int i = 0; i < 3; ++i) {
+            for (int j = i + 1; j < 3; ++j)
+                QVERIFY2(texts[i].compare(texts[j], Qt::CaseInsensitive) != 0,
+                         qPrintable(texts[i] + QLatin1String(" / ") + texts[j]));
+        }
+    }
+
     // A variant copied from the other would read wrongly to its readers.
     void variantsAreWrittenForTheirReaders()
     {
