@@ -110,7 +110,7 @@ void Injector::injectInto(QWidget *statusBar)
 
     QWidget *searchIcon =
         container->findChild<QWidget *>(QStringLiteral("searchIcon"), Qt::FindDirectChildrenOnly);
-    QWidget *icon = createStatusIcon(container, statusBar->window(), searchIcon);
+    QWidget *icon = createStatusIcon(container, searchIcon);
     row->insertWidget(searchIcon ? row->indexOf(searchIcon) : -1, icon, 0, Qt::Alignment());
     icon->show();
     pluginLog(QStringLiteral("icon inserted %1")

@@ -24,10 +24,12 @@ const int fallbackSide = 70;
 
 } // namespace
 
-// The add-on's way in, standing in Nickel's row of status icons.
+// The add-on's way in, standing in Nickel's row of status icons. Nickel may
+// delete any of its widgets at any time, the search icon and the window
+// included, so the icon holds none of them in a plain pointer.
 class StatusIcon : public QWidget {
 public:
-    StatusIcon(QWidget *container, QWidget *window, QWidget *searchIcon);
+    StatusIcon(QWidget *container, QWidget *searchIcon);
     ~StatusIcon() override;
 
     bool event(QEvent *e) override;
@@ -43,9 +45,7 @@ private:
     void drawSymbol(const QRectF &square);
     void openPanel();
 
-    QWidget *window;
-    QPointer<Panel> panel;
-    QWidget *searchIcon;
+    QPointer<QWidget> searchIcon;
     // The dark pixels of the search icon, in its own coordinates; null until
     // a measurement has found one.
     QRect glyphRect;
@@ -53,9 +53,8 @@ private:
     bool updateReady;
 };
 
-StatusIcon::StatusIcon(QWidget *container, QWidget *window, QWidget *searchIcon)
+StatusIcon::StatusIcon(QWidget *container, QWidget *searchIcon)
     : QWidget(container)
-    , window(window)
     , searchIcon(searchIcon)
     , watcher(new QFileSystemWatcher(this))
     , updateReady(false)
@@ -195,14 +194,19 @@ void StatusIcon::openPanel()
     // Nickel's language is read at every tap, so a change there shows the
     // next time the panel opens.
     loadUiLanguage();
+    // The window the icon stands in now: Nickel may have moved its status
+    // bar to another one since. Every icon of a window opens the window's one
+    // panel, which goes with the window.
+    QWidget *screen = window();
+    Panel *panel = panelOf(screen);
     if (!panel)
-        panel = new Panel(window);
+        panel = new Panel(screen);
     panel->open();
 }
 
-QWidget *createStatusIcon(QWidget *container, QWidget *window, QWidget *searchIcon)
+QWidget *createStatusIcon(QWidget *container, QWidget *searchIcon)
 {
-    return new StatusIcon(container, window, searchIcon);
+    return new StatusIcon(container, searchIcon);
 }
 
 } // namespace zorvi

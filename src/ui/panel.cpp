@@ -48,6 +48,15 @@ QVBoxLayout *pageLayout(QWidget *page, int unit)
 
 } // namespace
 
+Panel *panelOf(QWidget *window)
+{
+    for (QObject *child : window->children()) {
+        if (Panel *panel = dynamic_cast<Panel *>(child))
+            return panel;
+    }
+    return nullptr;
+}
+
 int panelUnit(int windowHeight)
 {
     return qMax(windowHeight / 48, 16);

@@ -72,6 +72,11 @@ protected:
     void paintEvent(QPaintEvent *) override;
 };
 
+// The panel laid over window, or null. Looked up among the window's children
+// by type: the panel has no meta-object of its own, so qobject_cast and
+// findChild() would take any widget for one.
+Panel *panelOf(QWidget *window);
+
 // The panel's layout unit in pixels for a window of the given height, from
 // which every font size, margin and spacing derives.
 int panelUnit(int windowHeight);

@@ -36,7 +36,7 @@ struct Row {
 
     explicit Row(bool withSearchIcon = true)
         : search(withSearchIcon ? new SearchIcon(&window) : nullptr)
-        , icon(zorvi::createStatusIcon(&window, &window, search))
+        , icon(zorvi::createStatusIcon(&window, search))
     {
         if (search)
             search->setGeometry(300, 0, 48, 48);
@@ -197,6 +197,59 @@ private slots:
         tap();
         QCOMPARE(panelsOf(row.window).size(), 1);
         QVERIFY(panelsOf(row.window).first()->isVisible());
+    }
+
+    // A book opened and closed many times: each time Nickel makes a reading
+    // view with a status bar, and so an icon, and deletes it again. The
+    // window keeps one panel, whichever icon opened it.
+    void iconsOfAWindowShareItsPanel()
+    {
+        TouchScreen screen;
+        QWidget window;
+        window.resize(600, 800);
+        window.show();
+        for (int cycle = 0; cycle < 40; ++cycle) {
+            QWidget *statusBar = new QWidget(&window);
+            QWidget *icon = zorvi::createStatusIcon(statusBar, nullptr);
+            icon->setGeometry(0, 0, 48, 48);
+            statusBar->show();
+            screen.tap(icon, QPoint(24, 24));
+            QCOMPARE(panelsOf(window).size(), 1);
+            panelsOf(window).first()->dismiss();
+            delete statusBar;
+        }
+    }
+
+    // Nickel deletes its widgets when it likes: the search icon the icon
+    // measures, or the window a status bar stood in before Nickel moved it.
+    void nickelsWidgetsMayGoFirst()
+    {
+        TouchScreen screen;
+        QScopedPointer<QWidget> first(new QWidget);
+        QWidget second;
+        first->resize(600, 800);
+        second.resize(800, 600);
+        QWidget *statusBar = new QWidget(first.data());
+        SearchIcon *search = new SearchIcon(statusBar);
+        QWidget *icon = zorvi::createStatusIcon(statusBar, search);
+        icon->setGeometry(0, 0, 48, 48);
+        first->show();
+        screen.tap(icon, QPoint(24, 24));
+        QCOMPARE(panelsOf(*first).size(), 1);
+
+        delete search;
+        QCOMPARE(icon->sizeHint(), QSize(70, 70));
+        icon->resize(50, 50);
+        QCoreApplication::processEvents(); // a measurement, without the search icon
+        QVERIFY(!icon->grab().isNull());
+
+        statusBar->setParent(&second);
+        first.reset();
+        second.show();
+        screen.tap(icon, QPoint(24, 24));
+        QCOMPARE(panelsOf(second).size(), 1);
+        QVERIFY(panelsOf(second).first()->isVisible());
+        QCOMPARE(panelsOf(second).first()->geometry(), second.rect());
     }
 };
 
