@@ -4,6 +4,7 @@
 
 #include "daemon/daemonreply.h"
 #include "nickel/nickelfunctions.h"
+#include "plugin/failsafe.h"
 #include "plugin/pluginlog.h"
 #include "ui/panel.h"
 #include "ui/touchbutton.h"
@@ -81,6 +82,11 @@ void Panel::restartAndInstall()
 {
     pluginLog(QStringLiteral("restarting to install an update"));
 
+    // A restart asked for here is no failed start of Nickel: within its first
+    // twenty seconds the library gets its own name back first, so that the
+    // reader comes back with the add-on on.
+    const bool restored = restoreFailsafe();
+
     // Nickel restarts the device itself when it can; the daemon is asked only
     // when Nickel's power manager cannot be reached.
     const auto instance = reinterpret_cast<NickelInstance>(
@@ -96,6 +102,8 @@ void Panel::restartAndInstall()
     if (client.restartForUpdate())
         return;
 
+    if (restored)
+        rearmFailsafe();
     pluginLog(QStringLiteral("restart unavailable"));
     setLiteralText(homeStatusLabel, uiText("homeOffline"));
 }

@@ -2,6 +2,7 @@
 // plugin loader into the Nickel stand-in. Every case runs in a private mount
 // namespace, so the plugin folder and the reader's storage are fresh tmpfs.
 
+#include "fakedaemon.h"
 #include "plugin/devicepaths.h"
 
 #include <QDir>
@@ -23,6 +24,7 @@ const QString stayingOff =
 const QString notArmed = QStringLiteral("failsafe could not be armed; not starting");
 const QString notRestored = QStringLiteral("failsafe: could not restore plugin");
 const QString uninstalled = QStringLiteral("uninstalled as asked by .adds/zorvi/uninstall");
+const QString restarting = QStringLiteral("restarting to install an update");
 
 // The start-up's own messages in the log, without their time stamps; what
 // the add-on's objects log once started (status bars, glyphs) is left out.
@@ -34,7 +36,8 @@ QStringList logMessages()
                                      notRestored,
                                      QStringLiteral("disabled by .adds/zorvi/disable-plugin"),
                                      QStringLiteral("no Qt application yet; not starting"),
-                                     uninstalled};
+                                     uninstalled,
+                                     restarting};
     QFile file(QString::fromLatin1(zorvi::logFile));
     QStringList messages;
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -75,15 +78,17 @@ QString fileState()
 // One run of the stand-in with a script of commands.
 class Host {
 public:
-    explicit Host(const QString &script)
+    explicit Host(const QString &script, const QStringList &options = QStringList())
     {
         QFile file(QStringLiteral("/tmp/script-%1").arg(++count));
         file.open(QIODevice::WriteOnly);
         file.write(script.toUtf8());
         file.close();
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(QStringLiteral(NICKEL_SIM), {QStringLiteral("--plugin-path"), pluginRoot,
-                                                   QStringLiteral("--script"), file.fileName()});
+        process.start(QStringLiteral(NICKEL_SIM),
+                      QStringList{QStringLiteral("--plugin-path"), pluginRoot,
+                                  QStringLiteral("--script"), file.fileName()} +
+                          options);
         started = process.waitForStarted();
     }
     ~Host()
@@ -232,6 +237,49 @@ private slots:
         QCOMPARE(next.process.exitCode(), 0);
         QCOMPARE(logMessages(), (QStringList{plugLoaded, stayingOff}));
         QCOMPARE(fileState(), QStringLiteral("failsafe"));
+    }
+
+    // "Restart and update" tapped within Nickel's first twenty seconds: the
+    // restart is asked for, not a failed start, so the library has its own
+    // name when the reader goes down, and the next start starts the add-on.
+    // A restart that does not happen leaves the failsafe armed.
+    void restartAskedForKeepsItOn_data()
+    {
+        QTest::addColumn<bool>("nickelReboots"); // else the daemon is asked
+        QTest::addColumn<int>("daemonAnswer");
+        QTest::addColumn<QString>("stateAfter");
+        QTest::newRow("through Nickel's reboot") << true << 404 << QStringLiteral("own");
+        QTest::newRow("through the daemon") << false << 202 << QStringLiteral("own");
+        QTest::newRow("the daemon refuses: still armed") << false << 500 << QStringLiteral("failsafe");
+    }
+
+    void restartAskedForKeepsItOn()
+    {
+        QFETCH(bool, nickelReboots);
+        QFETCH(int, daemonAnswer);
+        QFETCH(QString, stateAfter);
+        const auto reply = [](int status, const QByteArray &body) {
+            return ReplyScript::at("HTTP/1.1 " + QByteArray::number(status) +
+                                   " X\r\nConnection: close\r\n\r\n" + body);
+        };
+        FakeDaemon daemon(reply(200, "{}"));
+        daemon.route("GET /update", reply(200, R"({"state":"ready","version":"2.1.0"})"));
+        daemon.route("POST /update/restart", reply(daemonAnswer, "{}"));
+        QVERIFY(daemon.isListening());
+
+        Host host(QStringLiteral("wait 1000\ntap zorviStatusIcon\ntap-text Restart and update\n"
+                                 "wait 300\nquit\n"),
+                  nickelReboots ? QStringList() : QStringList{QStringLiteral("--no-power-manager")});
+        QVERIFY(host.finish());
+        QCOMPARE(host.process.exitCode(), nickelReboots ? 3 : 0);
+        QCOMPARE(logMessages(), (QStringList{plugLoaded, restarting}));
+        QCOMPARE(fileState(), stateAfter);
+        if (stateAfter != QLatin1String("own"))
+            return;
+
+        Host next(QStringLiteral("wait 300\nquit\n"));
+        QVERIFY(next.finish());
+        QCOMPARE(logMessages(), (QStringList{plugLoaded, restarting, plugLoaded}));
     }
 
     void reinstallBesideFailsafeStartsOnce()
