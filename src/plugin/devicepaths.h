@@ -5,6 +5,9 @@
 // stay exactly as on the device.
 namespace zorvi {
 
+// The user-visible storage: a file system of its own, mounted here while
+// the reader is not connected to a computer by USB.
+constexpr const char storageMount[] = "/mnt/onboard";
 // The add-on's directory on the user-visible storage.
 constexpr const char addonDir[] = "/mnt/onboard/.adds/zorvi";
 constexpr const char switchFile[] = "/mnt/onboard/.adds/zorvi/disable-plugin";

@@ -7,10 +7,29 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <sys/stat.h>
+
 namespace zorvi {
+
+namespace {
+
+// Whether the reader's storage is there: mounted, so on another device than
+// the folder that holds its mount point. While it is away, the mount point is
+// a bare folder of the root file system, where nothing of the add-on belongs.
+bool storageMounted()
+{
+    struct stat storage, parent;
+    return ::stat(storageMount, &storage) == 0 &&
+           ::stat((QByteArray(storageMount) + "/..").constData(), &parent) == 0 &&
+           storage.st_dev != parent.st_dev;
+}
+
+} // namespace
 
 void pluginLog(const QString &message)
 {
+    if (!storageMounted())
+        return;
     QDir().mkpath(QLatin1String(addonDir));
 
     QFile file(QString::fromLatin1(logFile));
