@@ -16,6 +16,10 @@ namespace {
 // when done, but may still be settling files. A rescan only after 1500 ms
 // without any change in /tmp serves a whole burst of work with one sync.
 const int quietMs = 1500;
+// ... but no longer than this after the flag appeared, however busy /tmp
+// stays: a program that saves a file there every second would otherwise put
+// the rescan off for ever.
+const int longestWaitMs = 5000;
 
 } // namespace
 
@@ -33,7 +37,6 @@ Rescanner::Rescanner(QObject *parent)
     }
 
     timer->setSingleShot(true);
-    timer->setInterval(quietMs);
     // The watcher and the timer are children, so they cannot outlive the
     // object their callables refer to.
     connect(timer, &QTimer::timeout, [this] { rescan(); });
@@ -47,11 +50,14 @@ Rescanner::~Rescanner() = default;
 
 void Rescanner::checkFlag()
 {
-    // Every change in /tmp while the flag exists starts the count afresh. A
-    // running count is never stopped here: a flag deleted early by someone
-    // else was still a request.
-    if (QFile::exists(QString::fromLatin1(rescanFlag)))
-        timer->start();
+    // Every change in /tmp while the flag exists starts the count afresh,
+    // up to the longest wait. A running count is never stopped here: a flag
+    // deleted early by someone else was still a request.
+    if (!QFile::exists(QString::fromLatin1(rescanFlag)))
+        return;
+    if (!timer->isActive())
+        waiting.start();
+    timer->start(int(qBound<qint64>(0, longestWaitMs - waiting.elapsed(), quietMs)));
 }
 
 void Rescanner::rescan()

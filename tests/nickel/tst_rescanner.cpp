@@ -8,6 +8,7 @@
 #include "plugworkflowmanager.h"
 
 #include <QFileSystemWatcher>
+#include <QSaveFile>
 #include <QTimer>
 #include <QtTest>
 
@@ -63,6 +64,32 @@ private slots:
         QCOMPARE(manager.syncCount(), int(withManager));
         QVERIFY(!QFile::exists(flag));
         QCOMPARE(logMessages(), QStringList{logged});
+    }
+
+    // Another program saves a file into /tmp four times a second: /tmp is
+    // never quiet, yet the rescan comes within the longest wait, 5 s.
+    void aBusyTmpDelaysTheRescanAtMostFiveSeconds()
+    {
+        PlugWorkflowManager manager(nullptr);
+        PlugWorkflowManager::setSharedInstance(&manager);
+        zorvi::Rescanner rescanner(nullptr);
+        QTimer saver;
+        connect(&saver, &QTimer::timeout, [] {
+            // As editors save: a new file renamed over the old one.
+            QSaveFile file(QStringLiteral("/tmp/autosave"));
+            file.open(QIODevice::WriteOnly);
+            file.write("saved");
+            file.commit();
+        });
+        saver.start(250);
+        QTest::qWait(600);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(QFile(QString::fromLatin1(zorvi::rescanFlag)).open(QIODevice::WriteOnly));
+        QTRY_COMPARE_WITH_TIMEOUT(manager.syncCount(), 1, 7000);
+        // Put off by the saves, but not beyond the longest wait.
+        QVERIFY2(clock.elapsed() > 4500 && clock.elapsed() < 5600,
+                 qPrintable(QString::number(clock.elapsed())));
     }
 
     void onlyTheFlagStartsTheCount()
