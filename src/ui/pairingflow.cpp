@@ -82,11 +82,12 @@ void Panel::pollPairing()
 {
     const QJsonObject pairing = client.pairingStatus().json.object();
     const QString state = jsonString(pairing, QStringLiteral("state"));
-    if (state == QLatin1String("waiting"))
+    if (state == QLatin1String("waiting")) {
+        pairingTimer->start();
         return;
+    }
 
-    pairingTimer->stop();
-    if (state == QLatin1String("paired")) {
+    pairingTimer->stop();    if (state == QLatin1String("paired")) {
         resultTitleLabel->setText(uiText("deviceConnectedTitle"));
         setLiteralText(
             resultMessageLabel,

@@ -171,8 +171,12 @@ Panel::Panel(QWidget *parent)
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(stack);
 
+    // Each poll is timed from the end of the one before, not from its start:
+    // a daemon slow to answer must still leave Nickel the time between.
     pairingTimer->setInterval(pollMs);
+    pairingTimer->setSingleShot(true);
     updateTimer->setInterval(pollMs);
+    updateTimer->setSingleShot(true);
     connect(pairingTimer, &QTimer::timeout, this, [this] { pollPairing(); });
     connect(connectButton, &QAbstractButton::clicked, this, [this] { beginPairing(); });
     connect(devicesButton, &QAbstractButton::clicked, this, [this] {

@@ -9,6 +9,7 @@
 #include "ui/touchbutton.h"
 #include "ui/uitext.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QStackedWidget>
 #include <QTimer>
@@ -136,6 +137,45 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().endsWith(" pairing request failed with status " +
                                        QByteArray::number(status) + "\n"));
+    }
+
+    // A daemon that takes 2.8 s over each answer: the next poll comes 2 s
+    // after the last one returned, so Nickel's screen answers at least those
+    // 2 s in every 4.8 (blocked 58% of the time). However slow the daemon,
+    // an exchange ends after 5 s, so the screen is never blocked more than
+    // 5 s in 7 (71%).
+    void aSlowDaemonLeavesNickelTheTimeBetweenPolls()
+    {
+        FakeDaemon daemon(answer(200, waiting));
+        const QByteArray slow = "HTTP/1.1 200 OK\r\n\r\n" + waiting;
+        daemon.route("GET /pairing", ReplyScript{{{1400, slow.left(17)}, {1400, slow.mid(17)}}});
+        zorvi::Panel panel(&window);
+        panel.beginPairing();
+
+        // A heartbeat on the GUI thread: a long gap between two beats is a poll
+        // that held the thread.
+        QElapsedTimer clock;
+        clock.start();
+        QList<QPair<qint64, qint64>> blocked;
+        qint64 last = 0;
+        QTimer heartbeat;
+        connect(&heartbeat, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            if (now - last > 1000)
+                blocked << qMakePair(last, now);
+            last = now;
+        });
+        heartbeat.start(10);
+        QTRY_VERIFY_WITH_TIMEOUT(blocked.size() == 2, 12000);
+
+        for (const auto &poll : blocked)
+            QVERIFY2(poll.second - poll.first > 2700, qPrintable(QString::number(poll.second - poll.first)));
+        const qint64 between = blocked[1].first - blocked[0].second;
+        QVERIFY2(between >= 1950, qPrintable(QString::number(between)));
+        const double share = double(blocked[1].second - blocked[1].first) /
+                             double(blocked[1].second - blocked[0].second);
+        QVERIFY2(share < 0.6, qPrintable(QString::number(share)));
+        QCOMPARE(panel.stack->currentIndex(), int(zorvi::Panel::PairingPage));
     }
 
     void pollingEnds_data()
