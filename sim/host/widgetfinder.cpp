@@ -4,12 +4,15 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLayout>
+#include <QRegularExpression>
 #include <QTextDocument>
 #include <QWidget>
 
 namespace {
 
-// " text=..." for a label or a button, as the screen shows it (on one line).
+// " text=..." for a label or a button, as the screen shows it (on one line):
+// without the marks and embeddings that steer the direction of text, which
+// take no room there.
 QString shownText(const QWidget *widget)
 {
     QString text;
@@ -25,6 +28,8 @@ QString shownText(const QWidget *widget)
     } else {
         return QString();
     }
+    text.remove(QRegularExpression(
+        QStringLiteral("[\\x{200E}\\x{200F}\\x{202A}-\\x{202E}\\x{2066}-\\x{2069}]")));
     return QStringLiteral(" text=") + text.simplified();
 }
 

@@ -2,6 +2,7 @@
 
 #include "daemon/daemonclient.h"
 #include "plugin/pluginlog.h"
+#include "ui/elidedlabel.h"
 #include "ui/touchbutton.h"
 #include "ui/uitext.h"
 
@@ -10,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
+#include <QResizeEvent>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -19,14 +21,6 @@ namespace {
 
 // The largest count of seconds that a 32-bit time can hold (early 2106).
 constexpr double latestTime = 4294967295.0;
-
-QVBoxLayout *pageLayout(QWidget *page, int unit)
-{
-    QVBoxLayout *layout = new QVBoxLayout(page);
-    layout->setContentsMargins(2 * unit, 2 * unit, 2 * unit, 2 * unit);
-    layout->setSpacing(unit);
-    return layout;
-}
 
 // "paired_at" as the daemon sends it, in whole seconds of Unix time: the
 // fraction dropped, and anything before 1970 or beyond a 32-bit time held at
@@ -41,19 +35,31 @@ uint pairingTime(const QJsonValue &value)
     return 0;
 }
 
+TouchButton *newButton(QWidget *parent, const char *key)
+{
+    TouchButton *button = new TouchButton(QString(), parent);
+    bindText(button, key);
+    return button;
+}
+
 } // namespace
 
 DevicesPage::DevicesPage(DaemonClient *client, int unit, QWidget *parent)
     : QWidget(parent)
     , client(client)
-    , unit(unit)
+    , sizes(unit)
     , stack(new QStackedWidget(this))
-    , listLayout(new QVBoxLayout)
     , introLabel(new QLabel(this))
+    , rowArea(new QWidget(this))
+    , listLayout(new QVBoxLayout)
+    , pager(new QWidget(this))
+    , previousButton(newButton(pager, "previousPage"))
+    , nextButton(newButton(pager, "nextPage"))
+    , pageLabel(new QLabel(pager))
     , questionLabel(new QLabel(this))
 {
     QWidget *listPage = new QWidget(stack);
-    QVBoxLayout *listPageLayout = pageLayout(listPage, unit);
+    QVBoxLayout *listPageLayout = sizes.pageLayout(listPage);
     QLabel *title = new QLabel(listPage);
     title->setObjectName(QStringLiteral("title"));
     bindText(title, "connectedDevices");
@@ -63,15 +69,30 @@ DevicesPage::DevicesPage(DaemonClient *client, int unit, QWidget *parent)
     // markup, so both show their text as it is.
     introLabel->setWordWrap(true);
     listPageLayout->addWidget(introLabel);
-    listLayout->setSpacing(unit);
-    listPageLayout->addLayout(listLayout);
-    listPageLayout->addStretch();
-    TouchButton *backButton = new TouchButton(QString(), listPage);
-    bindText(backButton, "back");
+    QVBoxLayout *rowAreaLayout = new QVBoxLayout(rowArea);
+    rowAreaLayout->setContentsMargins(0, 0, 0, 0);
+    sizes.spaced(listLayout);
+    rowAreaLayout->addLayout(listLayout);
+    rowAreaLayout->addStretch();
+    // The area takes the height the page leaves it, and asks for none: the
+    // rows are made to fit it, not it to fit the rows.
+    rowArea->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
+    listPageLayout->addWidget(rowArea, 1);
+    rowArea->installEventFilter(this);
+    QHBoxLayout *pagerLayout = new QHBoxLayout(pager);
+    pagerLayout->setContentsMargins(0, 0, 0, 0);
+    sizes.spaced(pagerLayout);
+    pageLabel->setAlignment(Qt::AlignCenter);
+    pagerLayout->addWidget(previousButton);
+    pagerLayout->addWidget(pageLabel, 1);
+    pagerLayout->addWidget(nextButton);
+    pager->hide();
+    listPageLayout->addWidget(pager);
+    TouchButton *backButton = newButton(listPage, "back");
     listPageLayout->addWidget(backButton);
 
     QWidget *confirmPage = new QWidget(stack);
-    QVBoxLayout *confirmPageLayout = pageLayout(confirmPage, unit);
+    QVBoxLayout *confirmPageLayout = sizes.pageLayout(confirmPage);
     questionLabel->setObjectName(QStringLiteral("title"));
     questionLabel->setWordWrap(true);
     confirmPageLayout->addWidget(questionLabel);
@@ -80,11 +101,9 @@ DevicesPage::DevicesPage(DaemonClient *client, int unit, QWidget *parent)
     bindText(explanation, "disconnectExplanation");
     confirmPageLayout->addWidget(explanation);
     confirmPageLayout->addStretch();
-    TouchButton *disconnectButton = new TouchButton(QString(), confirmPage);
-    bindText(disconnectButton, "disconnect");
+    TouchButton *disconnectButton = newButton(confirmPage, "disconnect");
     confirmPageLayout->addWidget(disconnectButton);
-    TouchButton *cancelButton = new TouchButton(QString(), confirmPage);
-    bindText(cancelButton, "cancel");
+    TouchButton *cancelButton = newButton(confirmPage, "cancel");
     confirmPageLayout->addWidget(cancelButton);
 
     stack->addWidget(listPage);
@@ -98,6 +117,14 @@ DevicesPage::DevicesPage(DaemonClient *client, int unit, QWidget *parent)
         if (onBack)
             onBack();
     });
+    connect(previousButton, &QAbstractButton::clicked, this, [this] {
+        first -= perPage;
+        showRows();
+    });
+    connect(nextButton, &QAbstractButton::clicked, this, [this] {
+        first += perPage;
+        showRows();
+    });
     connect(cancelButton, &QAbstractButton::clicked, this, [this] { stack->setCurrentIndex(0); });
     connect(disconnectButton, &QAbstractButton::clicked, this, [this] { confirmDisconnect(); });
 }
@@ -106,31 +133,110 @@ DevicesPage::~DevicesPage() = default;
 
 void DevicesPage::refresh()
 {
-    clearRows();
+    devices.clear();
+    first = 0;
     stack->setCurrentIndex(0);
 
     const DaemonReply reply = client->listClients();
     if (reply.status != 200) {
         setLiteralText(introLabel, uiText("devicesUnavailable"));
+        showRows();
         return;
     }
 
     // Anything but an array reads as no device at all.
-    const QJsonArray devices = reply.json.array();
-    setLiteralText(introLabel, uiText(devices.isEmpty() ? "devicesEmpty" : "devicesIntro"));
+    const QJsonArray listed = reply.json.array();
+    setLiteralText(introLabel, uiText(listed.isEmpty() ? "devicesEmpty" : "devicesIntro"));
 
     const QString connectedOn = uiText("connectedOn");
-    for (const QJsonValue &value : devices) {
+    for (int i = 0; i < listed.size() && i < mostDevices; ++i) {
         // An element of the wrong kind still gives a row, of empty strings
         // and time 0, so that the list shows as many devices as the daemon has.
-        const QJsonObject device = value.toObject();
+        const QJsonObject device = listed.at(i).toObject();
         const QDate date =
             QDateTime::fromTime_t(pairingTime(device.value(QStringLiteral("paired_at")))).date();
         QString detail = connectedOn;
         detail.replace(QStringLiteral("{date}"), uiDate(date));
-        addRow(jsonString(device, QStringLiteral("id")), jsonString(device, QStringLiteral("name")),
-               detail);
+        devices.append(Device{jsonString(device, QStringLiteral("id")),
+                              deviceName(jsonString(device, QStringLiteral("name"))), detail});
     }
+    showRows();
+}
+
+void DevicesPage::setUnit(int unit)
+{
+    sizes.setUnit(unit);
+    showRows();
+}
+
+bool DevicesPage::eventFilter(QObject *watched, QEvent *event)
+{
+    // The area's height decides how many rows fit: it changes with the
+    // reader's turns, and once when the page is first laid out.
+    if (event->type() == QEvent::Resize && watched == rowArea) {
+        const QResizeEvent *resize = static_cast<QResizeEvent *>(event);
+        if (resize->size().height() != resize->oldSize().height() && !devices.isEmpty())
+            showRows();
+    }
+    return false;
+}
+
+int DevicesPage::rowsThatFit(int height, int rowHeight) const
+{
+    const int spacing = sizes.unit();
+    return qMax(1, (height + spacing) / (rowHeight + spacing));
+}
+
+void DevicesPage::showRows()
+{
+    // Showing or hiding the page buttons resizes the row area, which asks
+    // for the rows again; that asks once more once these are in place.
+    if (arranging) {
+        rearrange = true;
+        return;
+    }
+    arranging = true;
+    do {
+        rearrange = false;
+        arrangeRows();
+    } while (rearrange);
+    arranging = false;
+}
+
+void DevicesPage::arrangeRows()
+{
+    clearRows();
+    if (devices.isEmpty()) {
+        perPage = 0;
+        pager->hide();
+        return;
+    }
+
+    // Every row is as high as any other: one line of name, one of date. The
+    // room for them is the area's, and the pager's while it is shown; the
+    // pager takes its share only when the devices need more than one page.
+    first = qBound(0, first, devices.size() - 1);
+    QWidget *sample = addRow(devices.at(first));
+    sample->ensurePolished();
+    const int rowHeight = sample->sizeHint().height();
+    const int room =
+        rowArea->height() + (pager->isVisible() ? pager->sizeHint().height() + sizes.unit() : 0);
+    perPage = rowsThatFit(room, rowHeight);
+    const bool paged = devices.size() > perPage;
+    if (paged)
+        perPage = rowsThatFit(room - pager->sizeHint().height() - sizes.unit(), rowHeight);
+    first -= first % perPage;
+    clearRows();
+    for (int i = first; i < devices.size() && i < first + perPage; ++i)
+        addRow(devices.at(i));
+
+    const int pages = (devices.size() + perPage - 1) / perPage;
+    const QLocale locale = uiLocale();
+    pageLabel->setText(locale.toString(first / perPage + 1) + QStringLiteral(" / ") +
+                       locale.toString(pages));
+    previousButton->setEnabled(first > 0);
+    nextButton->setEnabled(first + perPage < devices.size());
+    pager->setVisible(paged);
 }
 
 void DevicesPage::clearRows()
@@ -143,44 +249,45 @@ void DevicesPage::clearRows()
     }
 }
 
-void DevicesPage::addRow(const QString &id, const QString &name, const QString &detail)
+QWidget *DevicesPage::addRow(const Device &device)
 {
-    QWidget *row = new QWidget(this);
+    const int unit = sizes.unit();
+    QWidget *row = new QWidget(rowArea);
     QHBoxLayout *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, unit / 2, 0, unit / 2);
     layout->setSpacing(unit);
 
-    // Rich text for the bold name. The name comes from the network and is
-    // escaped, so nothing a device calls itself becomes markup; the parts are
-    // appended rather than filled into a pattern, so a "%2" in a name stays
-    // as it is.
-    QLabel *label = new QLabel(QStringLiteral("<b>") + name.toHtmlEscaped() +
-                                   QStringLiteral("</b><br>") + detail.toHtmlEscaped(),
-                               row);
-    label->setTextFormat(Qt::RichText);
-    label->setWordWrap(true);
-    // The label takes the width it is given, not that of the name's longest
-    // word. Otherwise one name without spaces would widen the list beyond the
-    // screen, every row's height would be worked out for that width, and the
-    // other rows would lose their last lines; such a word is cut at the edge.
-    QSizePolicy policy = label->sizePolicy();
-    policy.setHorizontalPolicy(QSizePolicy::Ignored);
-    label->setSizePolicy(policy);
-    layout->addWidget(label, 1);
+    // The name in bold over the date, one line each, whatever their length,
+    // and each in a label of its own: nothing a device calls itself can turn
+    // the date line around or push it off the row.
+    QVBoxLayout *text = new QVBoxLayout;
+    text->setSpacing(0);
+    ElidedLabel *name = new ElidedLabel(row);
+    name->setObjectName(QStringLiteral("deviceName"));
+    name->setFullText(device.name);
+    ElidedLabel *detail = new ElidedLabel(row);
+    detail->setFullText(device.detail);
+    text->addWidget(name);
+    text->addWidget(detail);
+    layout->addLayout(text, 1);
 
     TouchButton *button = new TouchButton(uiText("disconnect"), row);
     button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     layout->addWidget(button, 0);
 
     listLayout->addWidget(row);
-    connect(button, &QAbstractButton::clicked, this, [this, id, name] { askDisconnect(id, name); });
+    const QString id = device.id;
+    const QString shownName = device.name;
+    connect(button, &QAbstractButton::clicked, this,
+            [this, id, shownName] { askDisconnect(id, shownName); });
+    return row;
 }
 
 void DevicesPage::askDisconnect(const QString &id, const QString &name)
 {
     pendingId = id;
     QString question = uiText("disconnectQuestion");
-    question.replace(QStringLiteral("{device}"), name);
+    question.replace(QStringLiteral("{device}"), isolatedText(name));
     setLiteralText(questionLabel, question);
     stack->setCurrentIndex(1);
 }

@@ -87,12 +87,13 @@ void Panel::pollPairing()
         return;
     }
 
-    pairingTimer->stop();    if (state == QLatin1String("paired")) {
+    pairingTimer->stop();
+    if (state == QLatin1String("paired")) {
         resultTitleLabel->setText(uiText("deviceConnectedTitle"));
-        setLiteralText(
-            resultMessageLabel,
-            uiText("deviceConnectedMessage")
-                .replace(QLatin1String("{device}"), jsonString(pairing, QStringLiteral("name"))));
+        const QString name = deviceName(jsonString(pairing, QStringLiteral("name")));
+        setLiteralText(resultMessageLabel,
+                       uiText("deviceConnectedMessage")
+                           .replace(QLatin1String("{device}"), isolatedText(name)));
     } else {
         resultTitleLabel->setText(uiText("codeExpiredTitle"));
         setLiteralText(resultMessageLabel, uiText("codeExpiredMessage"));

@@ -1,11 +1,13 @@
 #include "ui/panel.h"
 
 #include "ui/devicespage.h"
+#include "ui/elidedlabel.h"
 #include "ui/qrview.h"
 #include "ui/touchbutton.h"
 #include "ui/uitext.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QStackedWidget>
@@ -38,14 +40,6 @@ TouchButton *newButton(QWidget *parent, const char *key)
     return button;
 }
 
-QVBoxLayout *pageLayout(QWidget *page, int unit)
-{
-    QVBoxLayout *layout = new QVBoxLayout(page);
-    layout->setContentsMargins(2 * unit, 2 * unit, 2 * unit, 2 * unit);
-    layout->setSpacing(unit);
-    return layout;
-}
-
 } // namespace
 
 Panel *panelOf(QWidget *window)
@@ -69,6 +63,7 @@ QString panelStyleSheet(int unit)
                           "QLabel#code { font-size: %3px; font-weight: bold; }"
                           "QLabel#url { font-weight: bold; }"
                           "QLabel#version { color: #555555; font-size: %6px; }"
+                          "QLabel#deviceName { font-weight: bold; }"
                           "QPushButton { color: black; background: white; border: 3px solid black; "
                           "border-radius: %4px; font-size: %1px; padding: %4px %5px; }"
                           "QPushButton:pressed { background: black; color: white; }"
@@ -90,7 +85,7 @@ Panel::Panel(QWidget *parent)
     , updateLabel(newLabel(this, nullptr, true))
     , restartButton(newButton(this, "restartToUpdate"))
     , checkButton(newButton(this, "checkUpdates"))
-    , versionLabel(newLabel(this, "version"))
+    , versionLabel(new ElidedLabel(this))
     , closeButton(newButton(this, "close"))
     , devicesPage(nullptr)
     , qrView(new QrView(this))
@@ -104,46 +99,41 @@ Panel::Panel(QWidget *parent)
     , resultDoneButton(newButton(this, "done"))
     , pairingTimer(new QTimer(this))
     , updateTimer(new QTimer(this))
+    , sizes(panelUnit(parent ? parent->height() : 0))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     hide();
-
-    const int height = parent ? parent->height() : 0;
-    const int width = parent ? parent->width() : 0;
-    const int unit = panelUnit(height);
-    setStyleSheet(panelStyleSheet(unit));
+    setStyleSheet(panelStyleSheet(sizes.unit()));
 
     QWidget *homePage = new QWidget;
-    QVBoxLayout *home = pageLayout(homePage, unit);
-    QLabel *title = newLabel(homePage, "title");
-    title->setText(QStringLiteral("Zorvi"));
+    QVBoxLayout *home = sizes.pageLayout(homePage);
+    ElidedLabel *title = new ElidedLabel(homePage);
+    title->setObjectName(QStringLiteral("title"));
+    title->setFullText(QStringLiteral("Zorvi"));
+    versionLabel->setObjectName(QStringLiteral("version"));
     home->addWidget(title);
     home->addWidget(homeStatusLabel);
-    home->addSpacing(unit);
+    sizes.addGap(home);
     home->addWidget(connectButton);
     home->addWidget(devicesButton);
-    home->addSpacing(unit);
+    sizes.addGap(home);
     home->addWidget(updateLabel);
     home->addWidget(restartButton);
     home->addStretch();
     QHBoxLayout *versionRow = new QHBoxLayout;
-    versionRow->setSpacing(unit);
+    sizes.spaced(versionRow);
     versionRow->addWidget(versionLabel, 1);
     versionRow->addWidget(checkButton);
     home->addLayout(versionRow);
     home->addWidget(closeButton);
 
     QWidget *pairingPage = new QWidget;
-    QVBoxLayout *pairing = pageLayout(pairingPage, unit);
+    QVBoxLayout *pairing = sizes.pageLayout(pairingPage);
     QLabel *pairingTitle = newLabel(pairingPage, "title");
     bindText(pairingTitle, "connectDevice");
     pairing->addWidget(pairingTitle);
-    // The QR code takes all the height the texts leave. Its minimum keeps it
-    // large enough to scan from arm's length, yet leaves the texts their
-    // room in a window of any shape: half the width, but at most a third of
-    // the height, which a landscape window would otherwise overflow.
-    const int qrSide = qMin(width / 2, height / 3);
-    qrView->setMinimumSize(qrSide, qrSide);
+    // The QR code takes all the height the texts leave; its minimum follows
+    // the window (fitToWindow).
     pairing->addWidget(qrView, 1);
     for (QLabel *label : {codeLabel, instructionLabel, urlLabel, validityLabel}) {
         label->setAlignment(Qt::AlignCenter);
@@ -152,7 +142,7 @@ Panel::Panel(QWidget *parent)
     pairing->addWidget(pairingDoneButton);
 
     QWidget *resultPage = new QWidget;
-    QVBoxLayout *result = pageLayout(resultPage, unit);
+    QVBoxLayout *result = sizes.pageLayout(resultPage);
     result->addWidget(resultTitleLabel);
     result->addWidget(resultMessageLabel);
     result->addStretch();
@@ -160,7 +150,7 @@ Panel::Panel(QWidget *parent)
 
     stack->addWidget(homePage);
     stack->addWidget(pairingPage);
-    devicesPage = new DevicesPage(&client, unit, stack);
+    devicesPage = new DevicesPage(&client, sizes.unit(), stack);
     devicesPage->onBack = [this] {
         showHome();
     };
@@ -192,6 +182,8 @@ Panel::Panel(QWidget *parent)
         dismiss();
     });
     connect(resultDoneButton, &QAbstractButton::clicked, this, [this] { dismiss(); });
+    if (parent)
+        parent->installEventFilter(this);
 }
 
 Panel::~Panel() = default;
@@ -200,10 +192,10 @@ void Panel::open()
 {
     checkRequested = false;
     retranslate(this);
-    if (QWidget *window = parentWidget()) {
+    setLayoutDirection(uiLocale().textDirection());
+    if (QWidget *window = parentWidget())
         setFont(uiFont(window->font()));
-        setGeometry(0, 0, window->width(), window->height());
-    }
+    fitToWindow();
     showHome();
     raise();
     show();
@@ -225,6 +217,33 @@ void Panel::dismiss()
     pairingTimer->stop();
     updateTimer->stop();
     hide();
+}
+
+void Panel::fitToWindow()
+{
+    QWidget *window = parentWidget();
+    if (!window)
+        return;
+    const int unit = panelUnit(window->height());
+    if (unit != sizes.unit()) {
+        setStyleSheet(panelStyleSheet(unit));
+        sizes.setUnit(unit);
+        devicesPage->setUnit(unit);
+    }
+    // Large enough to scan from arm's length, yet leaving the texts their
+    // room in a window of any shape: half the width, but at most a third of
+    // the height, which a landscape window would otherwise overflow.
+    const int qrSide = qMin(window->width() / 2, window->height() / 3);
+    qrView->setMinimumSize(qrSide, qrSide);
+    setGeometry(0, 0, window->width(), window->height());
+}
+
+bool Panel::eventFilter(QObject *watched, QEvent *event)
+{
+    // Only the window's own events come here.
+    if (event->type() == QEvent::Resize && watched == parentWidget() && isVisible())
+        fitToWindow();
+    return false;
 }
 
 void Panel::paintEvent(QPaintEvent *)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "daemon/daemonclient.h"
+#include "ui/unitsizes.h"
 
 #include <QWidget>
 
@@ -11,13 +12,19 @@ class QTimer;
 namespace zorvi {
 
 class DevicesPage;
+class ElidedLabel;
 class QrView;
 class TouchButton;
 
 // The add-on's full-screen panel, laid over Nickel's window: the home page
 // with the daemon's state and the update section, the pairing page, the
 // pairing result page and the connected-devices page. It is created on the
-// first tap on a status icon, reused on every later one, and only ever hidden.
+// first tap on a status icon of its window, reused on every later one, and
+// only ever hidden. It covers the window whatever its shape: every size of
+// the panel derives from the window's height, taken again each time the
+// panel opens and whenever the window is resized while it is open, as when
+// the reader is turned. In a language written right to left, its pages are
+// laid out right to left.
 class Panel : public QWidget {
 public:
     explicit Panel(QWidget *parent);
@@ -30,6 +37,8 @@ public:
     void showHome();
     // Stops polling and hides the panel.
     void dismiss();
+    // Covers the window, with sizes that derive from its height.
+    void fitToWindow();
 
     // Pairing (pairing page and result page).
     void beginPairing();
@@ -49,7 +58,7 @@ public:
     QLabel *updateLabel;
     TouchButton *restartButton;
     TouchButton *checkButton;
-    QLabel *versionLabel;
+    ElidedLabel *versionLabel;
     TouchButton *closeButton;
     DevicesPage *devicesPage;
     QrView *qrView;
@@ -70,6 +79,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    UnitSizes sizes;
 };
 
 // The panel laid over window, or null. Looked up among the window's children

@@ -134,6 +134,53 @@ QFont uiFont(const QFont &hostFont)
     return font;
 }
 
+namespace {
+
+// The characters that set or change the direction of text: marks,
+// embeddings, overrides and isolates.
+bool steersDirection(QChar c)
+{
+    const ushort u = c.unicode();
+    return u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) ||
+           (u >= 0x2066 && u <= 0x2069);
+}
+
+} // namespace
+
+QString deviceName(const QString &name)
+{
+    QString shown;
+    for (const QChar c : name) {
+        if (steersDirection(c))
+            continue;
+        if (shown.size() == longestDeviceName) {
+            // One character too many: the last one makes room for the
+            // ellipsis, and never half of a surrogate pair stays.
+            shown.chop(1);
+            if (shown.at(shown.size() - 1).isHighSurrogate())
+                shown.chop(1);
+            return shown + QChar(0x2026);
+        }
+        const QChar::Category category = c.category();
+        const bool breaksLines = category == QChar::Other_Control ||
+                                 category == QChar::Separator_Line ||
+                                 category == QChar::Separator_Paragraph;
+        shown += breaksLines ? QChar(QLatin1Char(' ')) : c;
+    }
+    return shown;
+}
+
+QString isolatedText(const QString &text)
+{
+    QString inner;
+    for (const QChar c : text) {
+        if (!steersDirection(c))
+            inner += c;
+    }
+    const QChar embedding(inner.isRightToLeft() ? 0x202B : 0x202A);
+    return embedding + inner + QChar(0x202C);
+}
+
 void bindText(QLabel *label, const char *key)
 {
     label->setProperty(textKeyProperty, QString::fromLatin1(key));

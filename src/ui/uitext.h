@@ -42,6 +42,23 @@ void bindText(QAbstractButton *button, const char *key);
 // Sets every keyed label and button below root to the current language.
 void retranslate(QWidget *root);
 
+// The longest device name the panel shows; a longer one is cut, with an
+// ellipsis. A name comes from the network and could be a megabyte long.
+constexpr int longestDeviceName = 64;
+
+// A device name as the panel shows it: at most longestDeviceName characters,
+// control characters and line breaks as spaces, and without the characters
+// that steer the direction of text, which could make it impersonate another
+// name or turn the text after it around.
+QString deviceName(const QString &name);
+
+// Text from outside, set into a sentence or a label of the panel so that it
+// keeps its own direction and can never reorder what stands around it: an
+// embedding in its own direction, after any direction controls it held are
+// removed. (Isolates would be the newer way; the reader's Qt 5.2 does not
+// know them.)
+QString isolatedText(const QString &text);
+
 // Shows text on a word-wrapped label exactly as written: never read as
 // markup, every space kept. It goes in as escaped rich text because a
 // plain-text label lays out a right-to-left line that fills its width one

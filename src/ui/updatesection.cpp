@@ -6,6 +6,7 @@
 #include "nickel/nickelfunctions.h"
 #include "plugin/failsafe.h"
 #include "plugin/pluginlog.h"
+#include "ui/elidedlabel.h"
 #include "ui/panel.h"
 #include "ui/touchbutton.h"
 #include "ui/uitext.h"
@@ -58,7 +59,7 @@ void Panel::refreshUpdate()
     setLiteralText(updateLabel, text);
     updateLabel->setVisible(!text.isEmpty());
     restartButton->setVisible(ready);
-    versionLabel->setText(current.isEmpty() ? QString() : QLatin1String("Zorvi ") + current);
+    versionLabel->setFullText(current.isEmpty() ? QString() : QLatin1String("Zorvi ") + current);
     checkButton->setVisible(!current.isEmpty() && !ready);
     checkButton->setEnabled(!busy);
     if (busy)

@@ -140,10 +140,10 @@ private slots:
     }
 
     // A daemon that takes 2.8 s over each answer: the next poll comes 2 s
-    // after the last one returned, so Nickel's screen answers at least those
-    // 2 s in every 4.8 (blocked 58% of the time). However slow the daemon,
-    // an exchange ends after 5 s, so the screen is never blocked more than
-    // 5 s in 7 (71%).
+    // after the last one returned (a coarse timer may fire 5% early), so
+    // Nickel's screen answers at least 1.9 s in every 4.7 (blocked at most
+    // 60% of the time). However slow the daemon, an exchange ends after 5 s,
+    // so the screen is never blocked more than 5 s in 6.9 (72%).
     void aSlowDaemonLeavesNickelTheTimeBetweenPolls()
     {
         FakeDaemon daemon(answer(200, waiting));
@@ -169,12 +169,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(blocked.size() == 2, 12000);
 
         for (const auto &poll : blocked)
-            QVERIFY2(poll.second - poll.first > 2700, qPrintable(QString::number(poll.second - poll.first)));
+            QVERIFY2(poll.second - poll.first > 2700,
+                     qPrintable(QString::number(poll.second - poll.first)));
         const qint64 between = blocked[1].first - blocked[0].second;
-        QVERIFY2(between >= 1950, qPrintable(QString::number(between)));
+        QVERIFY2(between >= 1850, qPrintable(QString::number(between)));
         const double share = double(blocked[1].second - blocked[1].first) /
                              double(blocked[1].second - blocked[0].second);
-        QVERIFY2(share < 0.6, qPrintable(QString::number(share)));
+        QVERIFY2(share <= 0.61, qPrintable(QString::number(share)));
         QCOMPARE(panel.stack->currentIndex(), int(zorvi::Panel::PairingPage));
     }
 

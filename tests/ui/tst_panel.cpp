@@ -4,7 +4,10 @@
 #include "fakedaemon.h"
 #include "n3powerworkflowmanager.h"
 #include "nickellocale.h"
+#include "readerscreen.h"
 #include "shownlabel.h"
+#include "ui/devicespage.h"
+#include "ui/elidedlabel.h"
 #include "ui/panel.h"
 #include "ui/qrview.h"
 #include "ui/touchbutton.h"
@@ -21,6 +24,51 @@ ReplyScript answer(int status, const QByteArray &body = QByteArray())
 {
     return ReplyScript::at("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: " +
                            QByteArray::number(body.size()) + "\r\n\r\n" + body);
+}
+
+// A list of devices "Device 1" to "Device N", paired in March 2021.
+QByteArray devices(int count)
+{
+    QByteArray list = "[";
+    for (int i = 1; i <= count; ++i)
+        list += "{\"id\":\"" + QByteArray::number(i) + "\",\"name\":\"Device " +
+                QByteArray::number(i) + "\",\"paired_at\":1615266000},";
+    list.chop(1);
+    return list + "]";
+}
+
+// Where a label's text stands on the panel: the left and right ends of its
+// ink, in the label's own coordinates.
+QPair<int, int> inkSpan(QWidget *label, QWidget *panel)
+{
+    const QImage image = panel->grab(QRect(label->mapTo(panel, QPoint()), label->size())).toImage();
+    int left = image.width(), right = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < 128) {
+                left = qMin(left, x);
+                right = qMax(right, x);
+            }
+        }
+    }
+    return qMakePair(left, right);
+}
+
+// Whether every visible widget of page lies within the panel.
+bool allOnScreen(QWidget *page, zorvi::Panel &panel)
+{
+    for (QWidget *widget : page->findChildren<QWidget *>()) {
+        if (widget->isVisibleTo(&panel) &&
+            !panel.rect().contains(QRect(widget->mapTo(&panel, QPoint()), widget->size())))
+            return false;
+    }
+    return true;
+}
+
+void layOut()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::processEvents();
 }
 
 const QByteArray readyBody = R"({"state":"ready","version":"2.1.0","last":"","current":"2.0.3"})";
@@ -148,7 +196,7 @@ private slots:
         QCOMPARE(panel.checkButton->isVisible(), busy || controls == QLatin1String("check"));
         QCOMPARE(panel.checkButton->isEnabled(), !busy);
         QCOMPARE(panel.updateTimer->isActive(), busy);
-        QCOMPARE(panel.versionLabel->text(), version);
+        QCOMPARE(panel.versionLabel->fullText(), version);
         panel.dismiss();
         QVERIFY(!panel.updateTimer->isActive());
     }
@@ -176,6 +224,86 @@ private slots:
         QCOMPARE(shownText(panel.updateLabel), readyText);
         QVERIFY(panel.restartButton->isVisible());
         QVERIFY(!panel.updateTimer->isActive());
+    }
+
+    // In Arabic and Hebrew the panel runs right to left: the title stands on
+    // the right, a row's button on the left of what it acts on, the page
+    // that comes before on the right; back in English, all as before.
+    void rightToLeftLanguagesMirrorThePanel()
+    {
+        FakeDaemon daemon(answer(200, "{}"));
+        daemon.route("GET /update", answer(200, R"({"state":"idle","current":"2.0.3"})"));
+        daemon.route("GET /clients", answer(200, devices(50)));
+        zorvi::Panel panel(&window);
+        QLabel *title = panel.stack->widget(zorvi::Panel::HomePage)->findChild<QLabel *>("title");
+        for (const char *locale : {"en_US", "ar", "he", "en_US"}) {
+            chooseLocale(locale);
+            const bool rtl = qstrcmp(locale, "en_US") != 0;
+            panel.open();
+            layOut();
+            const QPair<int, int> ink = inkSpan(title, &panel);
+            QVERIFY2(rtl ? ink.first > title->width() / 2 : ink.second < title->width() / 2,
+                     locale);
+            QCOMPARE(panel.checkButton->x() < panel.versionLabel->x(), rtl);
+
+            panel.devicesButton->click();
+            layOut();
+            QList<zorvi::TouchButton *> buttons =
+                panel.devicesPage->findChildren<zorvi::TouchButton *>();
+            const auto button = [&](const char *key) {
+                for (zorvi::TouchButton *button : buttons)
+                    if (button->text() == zorvi::uiText(key) && button->isVisibleTo(&panel))
+                        return button;
+                return static_cast<zorvi::TouchButton *>(nullptr);
+            };
+            zorvi::TouchButton *disconnect = button("disconnect");
+            QWidget *name = disconnect->parentWidget()->findChild<zorvi::ElidedLabel *>();
+            QCOMPARE(disconnect->x() < name->x(), rtl);
+            QCOMPARE(button("previousPage")->x() > button("nextPage")->x(), rtl);
+            panel.dismiss();
+        }
+    }
+
+    // The reader turned with the panel open on the pairing page or the
+    // devices page, each way: the panel covers the window, its sizes follow
+    // the window's height, and everything on the page stays on the screen.
+    void turningFollowsTheWindow_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::newRow("pairing page") << int(zorvi::Panel::PairingPage);
+        QTest::newRow("devices page") << int(zorvi::Panel::DevicesListPage);
+    }
+
+    void turningFollowsTheWindow()
+    {
+        QFETCH(int, page);
+        FakeDaemon daemon(answer(200, R"({"state":"waiting"})"));
+        const QByteArray modules(625, '1');
+        daemon.route("POST /pairing",
+                     answer(200, R"({"state":"waiting","code":"K7Q2XM","expires_in":600,)"
+                                 R"("url":"http://192.168.1.20:8080/pair#K7Q2XM",)"
+                                 "\"qr\":{\"size\":25,\"modules\":\"" +
+                                     modules + "\"}}"));
+        daemon.route("GET /clients", answer(200, devices(50)));
+        QWidget screen;
+        screen.resize(1072, 1448);
+        screen.show();
+        zorvi::Panel panel(&screen);
+        panel.open();
+        if (page == zorvi::Panel::PairingPage)
+            panel.connectButton->click();
+        else
+            panel.devicesButton->click();
+        QCOMPARE(panel.stack->currentIndex(), page);
+
+        for (const QSize &size : {QSize(1448, 1072), QSize(1072, 1448)}) {
+            screen.resize(size);
+            layOut();
+            QCOMPARE(panel.geometry(), screen.rect());
+            panel.homeStatusLabel->ensurePolished();
+            QCOMPARE(panel.homeStatusLabel->font().pixelSize(), size.height() / 48);
+            QVERIFY2(allOnScreen(panel.stack->currentWidget(), panel), qPrintable(sizeName(size)));
+        }
     }
 
     void restartGoesThroughNickelFirst_data()
