@@ -3,7 +3,7 @@
 // through every feature with real touches, with a screenshot and a line of
 // summary at each step and an assertion behind each. The README's demo runs
 // it; CTest runs it as the end-to-end test. Run it in the mount namespace:
-//   scripts/isolate build/tests/walk/zorvi-walk OUTPUT_DIR
+//   scripts/isolate build/demo/zorvi-walk OUTPUT_DIR
 
 #include "daemon/daemonclient.h"
 #include "plugin/devicepaths.h"

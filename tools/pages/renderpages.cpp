@@ -6,7 +6,7 @@
 // devices list (empty, one device, many with long names) and the
 // confirmation page at 1072x1448 (PAGE-LANG.png). The daemons listen on
 // /tmp/zorvid.sock, so this runs in the mount namespace:
-//   scripts/isolate build/tests/ui/render-pages OUTPUT_DIR [LANGUAGE...]
+//   scripts/isolate build/tools/pages/render-pages OUTPUT_DIR [LANGUAGE...]
 
 #include "fakedaemon.h"
 #include "plugin/devicepaths.h"
