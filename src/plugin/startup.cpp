@@ -18,6 +18,20 @@ namespace {
 
 const int failsafeMs = 20000;
 
+// The add-on's objects, made once Nickel's event loop runs rather than while
+// Nickel maps the library: nothing of them is needed before, and every
+// moment spent here delays Nickel's own start. Status bars and reading views
+// that exist by then are found by the objects' first scans.
+void startAddOn(QCoreApplication *app)
+{
+    zorvi::Injector *injector = new zorvi::Injector(app);
+    app->installEventFilter(injector);
+    injector->startupScan();
+    new zorvi::Rescanner(app);
+    app->installEventFilter(new zorvi::ReadingTracker(app));
+    zorvi::pluginLog(QStringLiteral("plugin loaded"));
+}
+
 // Removes the library under both of its names, then the request itself, so
 // that the next start of Nickel finds no trace of the add-on but its folder.
 void uninstall()
@@ -61,22 +75,11 @@ __attribute__((constructor)) void pluginStartup()
         return;
     }
 
-    // Status bars that exist already get their icons from a scan once the
-    // event loop runs; those shown later, through the filter. The scan
-    // belongs to the injector, so it is dropped if the injector goes first.
-    zorvi::Injector *injector = new zorvi::Injector(app);
-    app->installEventFilter(injector);
-    zorvi::runLater(injector, 0, [injector] { injector->startupScan(); });
-
-    new zorvi::Rescanner(app);
-    app->installEventFilter(new zorvi::ReadingTracker(app));
-
+    zorvi::runLater(app, 0, [app] { startAddOn(app); });
     // The application, not an object of the add-on, owns the restore: it
     // must happen even if every object of the add-on is gone by then, and
     // goes only with Nickel itself, when it ends within the twenty seconds.
     zorvi::runLater(app, failsafeMs, [] { zorvi::restoreFailsafe(); });
-
-    pluginLog(QStringLiteral("plugin loaded"));
 }
 
 } // namespace
