@@ -220,7 +220,7 @@ void DevicesPage::arrangeRows()
     sample->ensurePolished();
     const int rowHeight = sample->sizeHint().height();
     const int room =
-        rowArea->height() + (pager->isVisible() ? pager->sizeHint().height() + sizes.unit() : 0);
+        rowArea->height() + (pager->isHidden() ? 0 : pager->sizeHint().height() + sizes.unit());
     perPage = rowsThatFit(room, rowHeight);
     const bool paged = devices.size() > perPage;
     if (paged)

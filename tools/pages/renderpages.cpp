@@ -3,9 +3,12 @@
 // update section and the pairing page with a real offer of the reference
 // daemon are rendered at the screen size of each current reader
 // (home-STATE-WxH-LANG.png, pairing-WxH-LANG.png); both result pages, the
-// devices list (empty, one device, many with long names) and the
-// confirmation page at 1072x1448 (PAGE-LANG.png). The daemons listen on
-// /tmp/zorvid.sock, so this runs in the mount namespace:
+// devices list (empty, one device, a few with long names, and 50 on pages
+// of which the first and the second are shown) and the confirmation page at
+// 1072x1448 (PAGE-LANG.png); and the pairing page and the devices list again
+// after the reader is turned to landscape with the panel open
+// (turned-PAGE-LANG.png). The daemons listen on /tmp/zorvid.sock, so this
+// runs in the mount namespace:
 //   scripts/isolate build/tools/pages/render-pages OUTPUT_DIR [LANGUAGE...]
 
 #include "fakedaemon.h"
@@ -43,19 +46,33 @@ QByteArray ok(const QByteArray &body)
            QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
+// 50 devices of an owner who pairs every browser of the family.
+QByteArray fiftyDevices()
+{
+    const char *const kinds[] = {"Phone", "Laptop", "Tablet", "Work PC", "Kitchen tablet"};
+    QByteArray list = "[";
+    for (int i = 0; i < 50; ++i)
+        list += "{\"id\":\"" + QByteArray::number(i) + "\",\"name\":\"" + kinds[i % 5] + ' ' +
+                QByteArray::number(i / 5 + 1) +
+                "\",\"paired_at\":" + QByteArray::number(1700000000 + i * 86400 * 7) + "},";
+    list.chop(1);
+    return list + "]";
+}
+
 // The devices lists to show: the GET /clients body of each.
 const struct {
     const char *name;
-    const char *clients;
+    QByteArray clients;
 } deviceLists[] = {
     {"empty", "[]"},
     {"one", R"([{"id":"a1","name":"Pixel 8","paired_at":1764000000}])"},
-    {"many",
+    {"few",
      R"([{"id":"a","name":"Marie-Christine's very long-named Android tablet with a case","paired_at":1733000000},)"
      R"({"id":"b","name":"iPhone","paired_at":1740000000},)"
      R"({"id":"c","name":"Work laptop, Ubuntu 24.04 / Firefox","paired_at":1750000000},)"
      R"({"id":"d","name":"Kitchen tablet","paired_at":1760000000},)"
      R"({"id":"e","name":"Grandpa's phone","paired_at":1764000000}])"},
+    {"fifty", fiftyDevices()},
 };
 
 // Starts the reference daemon and waits until it answers on its socket.
@@ -186,7 +203,21 @@ bool renderResultPages(ReaderScreen &screen, const QString &out, const QString &
     return true;
 }
 
-// The devices list in three fillings, and the question before a disconnection.
+// Taps the visible button of the devices page that reads the key's text.
+void tapDevicesButton(zorvi::Panel &panel, const char *key)
+{
+    const QList<QPushButton *> buttons = panel.devicesPage->findChildren<QPushButton *>();
+    for (QPushButton *button : buttons) {
+        if (button->isVisible() && button->text() == zorvi::uiText(key)) {
+            button->click();
+            break;
+        }
+    }
+    QApplication::processEvents();
+}
+
+// The devices list in four fillings, the second page of the fullest, and the
+// question before a disconnection.
 bool renderDevicePages(ReaderScreen &screen, const QString &out, const QString &language)
 {
     zorvi::Panel &panel = *screen.panel;
@@ -196,17 +227,15 @@ bool renderDevicePages(ReaderScreen &screen, const QString &out, const QString &
         panel.open();
         panel.devicesButton->click();
         QApplication::processEvents();
-        bool saved = save(screen.window, out,
-                          QStringLiteral("devices-%1").arg(QLatin1String(list.name)), language);
-        if (saved && qstrcmp(list.name, "many") == 0) {
+        const QString name = QLatin1String(list.name);
+        bool saved = save(screen.window, out, QStringLiteral("devices-%1").arg(name), language);
+        if (saved && name == QLatin1String("fifty")) {
+            tapDevicesButton(panel, "nextPage");
+            saved = save(screen.window, out, QStringLiteral("devices-fifty-2"), language);
+        }
+        if (saved && name == QLatin1String("few")) {
             // The first row's own Disconnect button asks the question.
-            const QList<QPushButton *> buttons = panel.devicesPage->findChildren<QPushButton *>();
-            for (QPushButton *button : buttons) {
-                if (button->isVisible() && button->text() == zorvi::uiText("disconnect")) {
-                    button->click();
-                    break;
-                }
-            }
+            tapDevicesButton(panel, "disconnect");
             saved = save(screen.window, out, QStringLiteral("confirm"), language);
         }
         panel.dismiss();
@@ -214,6 +243,39 @@ bool renderDevicePages(ReaderScreen &screen, const QString &out, const QString &
             return false;
     }
     return true;
+}
+
+// The pairing page and the fullest devices list, each opened in portrait and
+// then turned to landscape with the panel open.
+bool renderTurnedPages(const QString &out, const QString &language)
+{
+    QProcess zorvid;
+    if (!startZorvid(zorvid)) {
+        QTextStream(stderr) << "zorvid did not start\n";
+        return false;
+    }
+    ReaderScreen screen(referenceSize);
+    zorvi::Panel &panel = *screen.panel;
+    const QSize landscape(referenceSize.height(), referenceSize.width());
+    panel.open();
+    panel.beginPairing();
+    screen.window.resize(landscape);
+    QApplication::processEvents();
+    bool saved = save(screen.window, out, QStringLiteral("turned-pairing"), language);
+    panel.dismiss();
+    zorvid.terminate();
+    zorvid.waitForFinished();
+
+    FakeDaemon daemon(ReplyScript::at(ok(R"({"state":"none"})")));
+    daemon.route("GET /clients", ReplyScript::at(ok(fiftyDevices())));
+    screen.window.resize(referenceSize);
+    panel.open();
+    panel.devicesButton->click();
+    screen.window.resize(landscape);
+    QApplication::processEvents();
+    saved = saved && save(screen.window, out, QStringLiteral("turned-devices"), language);
+    panel.dismiss();
+    return saved;
 }
 
 } // namespace
@@ -252,7 +314,7 @@ int main(int argc, char **argv)
         }
         if (!renderPairingPage(screens, out, language) ||
             !renderResultPages(*reference, out, language) ||
-            !renderDevicePages(*reference, out, language))
+            !renderDevicePages(*reference, out, language) || !renderTurnedPages(out, language))
             return 1;
     }
     return 0;
