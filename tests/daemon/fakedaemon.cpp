@@ -15,14 +15,6 @@
 
 #include <cstring>
 
-namespace {
-
-// Stops a flood that nobody stops reading, so a broken client fails the test
-// instead of eating the machine's memory.
-constexpr qint64 floodLimit = 64 << 20;
-
-} // namespace
-
 class ScriptedServer : public QLocalServer {
 public:
     ScriptedServer(FakeDaemon *owner, const ReplyScript &script)
@@ -37,11 +29,6 @@ private:
     {
         while (QLocalSocket *socket = nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            if (script.closeOnAccept) {
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
             const int connection = connections++;
             auto request = QSharedPointer<QByteArray>::create();
             connect(socket, &QLocalSocket::readyRead, socket, [=] {
@@ -64,14 +51,6 @@ private:
                 socket->flush();
                 play(socket, script, index + 1);
             });
-        } else if (!script.flood.isEmpty()) {
-            auto sent = QSharedPointer<qint64>::create(0);
-            const auto refill = [=] {
-                while (socket->bytesToWrite() < script.flood.size() && *sent < floodLimit)
-                    *sent += socket->write(script.flood);
-            };
-            connect(socket, &QLocalSocket::bytesWritten, socket, refill);
-            refill();
         } else if (script.closeAtEnd) {
             socket->disconnectFromServer();
         }

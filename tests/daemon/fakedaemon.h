@@ -18,15 +18,32 @@ struct ReplyScript {
     QList<Piece> pieces;
     // Close the connection after the last piece, or leave it open.
     bool closeAtEnd = true;
-    // Drop every connection before reading anything.
-    bool closeOnAccept = false;
-    // After the pieces, send this again and again for as long as the client reads.
-    QByteArray flood;
 
     // The whole reply at once, then close.
     static ReplyScript at(const QByteArray &bytes) { return ReplyScript{{{0, bytes}}}; }
 };
 Q_DECLARE_METATYPE(ReplyScript)
+
+// A whole reply with STATUS and BODY at once, then the connection closed.
+inline ReplyScript answer(int status, const QByteArray &body = QByteArray())
+{
+    return ReplyScript::at("HTTP/1.1 " + QByteArray::number(status) +
+                           " X\r\nContent-Length: " + QByteArray::number(body.size()) +
+                           "\r\nConnection: close\r\n\r\n" + body);
+}
+
+// A GET /clients body of "Device 1" to "Device N", ids "1" to "N", all
+// paired on 2021-03-09.
+inline QByteArray numberedDevices(int count)
+{
+    QByteArray list = "[";
+    for (int i = 1; i <= count; ++i)
+        list += "{\"id\":\"" + QByteArray::number(i) + "\",\"name\":\"Device " +
+                QByteArray::number(i) + "\",\"paired_at\":1615266000},";
+    if (count > 0)
+        list.chop(1);
+    return list + "]";
+}
 
 class ScriptedServer;
 

@@ -1,10 +1,12 @@
-// The reading flag: present exactly while a widget of Nickel's class
-// ReadingView is on screen, whatever Show, Hide or destruction brought it.
+// The add-on's flag files in /tmp, in a process without Nickel's library:
+// the reading flag, present exactly while a widget of Nickel's class
+// ReadingView is on screen, and the rescan flag, then left alone (with
+// Nickel's library: tst_rescanner).
 
-#include "logmessages.h"
+#include "addonlog.h"
 #include "nickel/readingtracker.h"
+#include "nickel/rescanner.h"
 
-#include <QMetaEnum>
 #include <QWidget>
 #include <QtTest>
 
@@ -29,8 +31,7 @@ private slots:
         QTest::addColumn<QString>("logged");
         const QString opened = "book opened", openedClosed = "book opened, book closed";
 
-        QTest::newRow("showing a reading view opens the book, hiding it closes it")
-            << "start, show reading, hide reading" << false << openedClosed;
+        // (A reading view shown and hidden again is the walk's.)
         QTest::newRow("destroying it while shown closes the book")
             << "start, show reading, destroy reading" << false << openedClosed;
         QTest::newRow("another class shown changes nothing") << "start, show other" << false << "";
@@ -82,6 +83,21 @@ private slots:
         QCOMPARE(QFile::exists(flag), reading);
         QVERIFY(!QFileInfo(flag).isFile() || QFileInfo(flag).size() == 0);
         QCOMPARE(logMessages().join(", "), logged);
+    }
+
+    // Without Nickel's library the rescan trigger says so once, and watches
+    // and counts nothing: no flag can ever take effect.
+    void rescanFlagLeftAloneWithoutNickel()
+    {
+        clearLog();
+        const QString flag = QString::fromLatin1(zorvi::rescanFlag);
+        QVERIFY(QFile(flag).open(QIODevice::WriteOnly));
+        zorvi::Rescanner rescanner(nullptr);
+        QCOMPARE(logMessages(),
+                 QStringList{"library rescan unavailable: PlugWorkflowManager not found"});
+        QVERIFY(rescanner.findChild<QFileSystemWatcher *>()->directories().isEmpty());
+        QVERIFY(!rescanner.findChild<QTimer *>()->isActive());
+        QVERIFY(QFile::exists(flag));
     }
 };
 

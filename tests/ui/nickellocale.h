@@ -3,9 +3,6 @@
 #include "plugin/devicepaths.h"
 #include "ui/uitext.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QtTest>
 
 // Writes Nickel's configuration with the given locale (no key when null) and

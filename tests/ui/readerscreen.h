@@ -2,10 +2,12 @@
 
 // What the page renderer draws and the picture tests check: the screens of
 // current readers, a reader's window with the panel on it, and the states of
-// the home page's update section as the daemon reports them.
+// the home page's update section as the daemon reports them; and how the
+// tests see where widgets lie.
 
 #include "ui/panel.h"
 
+#include <QCoreApplication>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -49,3 +51,25 @@ const struct UpdateState {
     {"blocked", R"({"state":"idle","last":"blocked","current":"2.0.3"})", true},
     {"failed", R"({"state":"idle","last":"failed","current":"2.0.3"})", true},
 };
+
+// Carries out the layouts that are pending, as the event loop would.
+inline void layOut()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::processEvents();
+}
+
+// Where a widget lies in one of its ancestors.
+inline QRect areaIn(const QWidget *ancestor, const QWidget *widget)
+{
+    return QRect(widget->mapTo(ancestor, QPoint()), widget->size());
+}
+
+// Whether each of the widgets lies whole inside the ancestor.
+inline bool allInside(const QWidget *ancestor, const QList<QWidget *> &widgets)
+{
+    for (const QWidget *widget : widgets)
+        if (!ancestor->rect().contains(areaIn(ancestor, widget)))
+            return false;
+    return true;
+}

@@ -1,8 +1,6 @@
-// The home and pairing pages as the reader shows them, at the screen size of
-// each current reader and on a screen held in landscape, with a real offer
-// of the reference daemon: a phone that scans the pairing page's picture
-// must get the offer's address, code included, and no text of either page
-// may be cut off or overlap another, in any language.
+// The home and pairing pages as the reader shows them, on the screen of each
+// current reader and on one held in landscape, with a real offer of the
+// reference daemon.
 
 #include "daemon/daemonclient.h"
 #include "fakedaemon.h"
@@ -10,39 +8,27 @@
 #include "plugin/devicepaths.h"
 #include "readerscreen.h"
 #include "shownlabel.h"
-#include "ui/panel.h"
 #include "ui/qrview.h"
 #include "ui/texttable.h"
 #include "ui/touchbutton.h"
 
-#include <QJsonObject>
 #include <QLabel>
-#include <QProcess>
 #include <QStackedWidget>
 #include <QtTest>
 
 namespace {
 
-ReplyScript answer(int status, const QByteArray &body = QByteArray())
-{
-    return ReplyScript::at("HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: " +
-                           QByteArray::number(body.size()) + "\r\n\r\n" + body);
-}
-
-// The screens of current readers, and the smallest one turned on its side,
-// as a reader held in landscape shows its window.
-QList<QSize> screensToCheck()
-{
-    QList<QSize> sizes;
-    for (const QSize &size : readerScreens)
-        sizes << size;
-    return sizes << QSize(1024, 758);
-}
-
-QRect areaIn(const QWidget &window, const QWidget *widget)
-{
-    return QRect(widget->mapTo(&window, QPoint()), widget->size());
-}
+// A reader of that screen: upright, then turned to landscape with the panel
+// open when the screen is held so.
+struct TurnedReader : ReaderScreen {
+    explicit TurnedReader(const QSize &size)
+        : ReaderScreen(size.width() > size.height() ? size.transposed() : size)
+    {
+        panel->open();
+        window.resize(size);
+        layOut();
+    }
+};
 
 QString textOf(const QWidget *widget)
 {
@@ -58,7 +44,7 @@ QString textOf(const QWidget *widget)
 // geometry: every line of a word-wrapped label, and its longest word.
 QString clipping(const QWidget &window, const QWidget *widget)
 {
-    if (!window.rect().contains(areaIn(window, widget)))
+    if (!window.rect().contains(areaIn(&window, widget)))
         return QStringLiteral("reaches outside the window");
     const QLabel *label = qobject_cast<const QLabel *>(widget);
     if (label && label->wordWrap()) {
@@ -100,7 +86,7 @@ QStringList textFaults(ReaderScreen &reader, const QString &where)
         if (!why.isEmpty())
             faults << QStringLiteral("%1: %2 %3").arg(where, name(shown[i]), why);
         for (int j = i + 1; j < shown.size(); ++j) {
-            if (areaIn(window, shown[i]).intersects(areaIn(window, shown[j])))
+            if (areaIn(&window, shown[i]).intersects(areaIn(&window, shown[j])))
                 faults << QStringLiteral("%1: %2 overlaps %3")
                               .arg(where, name(shown[i]), name(shown[j]));
         }
@@ -149,82 +135,33 @@ private slots:
         offerUrl = body.value(QStringLiteral("url")).toString();
         symbolSize =
             body.value(QStringLiteral("qr")).toObject().value(QStringLiteral("size")).toInt();
-        QVERIFY(offerUrl.startsWith(QLatin1String("http://127.0.0.1:")));
         QVERIFY(symbolSize >= 21);
         offerReply = offer.json.toJson(QJsonDocument::Compact);
     }
 
     void cleanup() { chooseLocale("en_US"); }
 
-    void scannedPictureGivesTheOfferUrl_data()
+    // The screens of current readers, and the smallest one turned on its side
+    // with the panel open, as a reader held in landscape shows its window.
+    void eachScreen_data()
     {
         QTest::addColumn<QSize>("screen");
-        for (const QSize &size : screensToCheck())
+        for (const QSize &size : readerScreens)
             QTest::newRow(qPrintable(sizeName(size))) << size;
+        QTest::newRow("1024x758") << QSize(1024, 758);
     }
 
-    void scannedPictureGivesTheOfferUrl()
+    // In every language, no text of the home page, in every state it can
+    // show, or of the pairing page with the real offer is cut off or overlaps
+    // another; and the pairing page's picture scans as the offer's address.
+    void eachScreen()
     {
         QFETCH(QSize, screen);
-        ReaderScreen reader(screen);
-        FakeDaemon daemon(answer(200, offerReply));
-        reader.panel->open();
-        reader.panel->connectButton->click();
-        QCOMPARE(reader.panel->stack->currentIndex(), int(zorvi::Panel::PairingPage));
-        const QImage picture = reader.window.grab().toImage();
-
-        // The symbol is drawn whole, in square modules, with its quiet zone of
-        // 4 modules inside the window, and spans at least a third of the
-        // screen's shorter side, which a phone reads from arm's length.
-        const QRect symbol = darkBox(picture, areaIn(reader.window, reader.panel->qrView));
-        QCOMPARE(symbol.width(), symbol.height());
-        QCOMPARE(symbol.width() % symbolSize, 0);
-        const int module = symbol.width() / symbolSize;
-        const QRect quietZone = symbol.adjusted(-4 * module, -4 * module, 4 * module, 4 * module);
-        QVERIFY2(picture.rect().contains(quietZone), qPrintable(sizeName(screen)));
-        QVERIFY2(3 * symbol.width() >= qMin(screen.width(), screen.height()),
-                 qPrintable(QStringLiteral("%1 px wide").arg(symbol.width())));
-
-        const QString file = QStringLiteral("/tmp/pairing-%1.png").arg(sizeName(screen));
-        QVERIFY(picture.save(file));
-        QProcess zbar;
-        zbar.start(QStringLiteral("zbarimg"),
-                   {QStringLiteral("--raw"), QStringLiteral("-q"), file});
-        QVERIFY(zbar.waitForFinished());
-        QCOMPARE(zbar.exitCode(), 0);
-        QCOMPARE(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), offerUrl);
-    }
-
-    void textsAreShownWhole_data()
-    {
-        QTest::addColumn<QSize>("screen");
-        QTest::addColumn<bool>("pairing");
-        for (const QSize &size : screensToCheck()) {
-            QTest::newRow(qPrintable(sizeName(size) + QLatin1String(" home"))) << size << false;
-            QTest::newRow(qPrintable(sizeName(size) + QLatin1String(" pairing"))) << size << true;
-        }
-    }
-
-    // Every language, the home page in every state it can show and the
-    // pairing page with the real offer.
-    void textsAreShownWhole()
-    {
-        QFETCH(QSize, screen);
-        QFETCH(bool, pairing);
-        ReaderScreen reader(screen);
+        TurnedReader reader(screen);
         zorvi::Panel &panel = *reader.panel;
         QStringList faults;
         for (const char *language : zorvi::languageCodes) {
             chooseLocale(QByteArray(language).replace('-', '_'));
-            if (pairing) {
-                FakeDaemon daemon(answer(200, offerReply));
-                panel.open();
-                panel.connectButton->click();
-                QCOMPARE(panel.stack->currentIndex(), int(zorvi::Panel::PairingPage));
-                faults << textFaults(reader, QLatin1String(language));
-                continue;
-            }
-
             panel.open();
             faults << textFaults(reader, QStringLiteral("%1 offline").arg(language));
             FakeDaemon daemon(answer(200, R"({"state":"none"})"));
@@ -241,12 +178,42 @@ private slots:
             panel.connectButton->click();
             QCOMPARE(panel.stack->currentIndex(), int(zorvi::Panel::HomePage));
             faults << textFaults(reader, QStringLiteral("%1 no code").arg(language));
+            daemon.route("POST /pairing", answer(200, offerReply));
+            daemon.route("GET /pairing", answer(200, offerReply));
+            panel.connectButton->click();
+            QCOMPARE(panel.stack->currentIndex(), int(zorvi::Panel::PairingPage));
+            faults << textFaults(reader, QStringLiteral("%1 pairing").arg(language));
         }
-        panel.dismiss();
         const int count = faults.size();
         if (count > 20)
             faults = faults.mid(0, 20) << QStringLiteral("and %1 more").arg(count - 20);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+
+        // The symbol is drawn whole, in square modules, with its quiet zone of
+        // 4 modules inside the window, and spans at least a third of the
+        // screen's shorter side, which a phone reads from arm's length.
+        chooseLocale("en_US");
+        FakeDaemon daemon(answer(200, offerReply));
+        panel.open();
+        panel.connectButton->click();
+        const QImage picture = reader.window.grab().toImage();
+        const QRect symbol = darkBox(picture, areaIn(&reader.window, panel.qrView));
+        QCOMPARE(symbol.width(), symbol.height());
+        QCOMPARE(symbol.width() % symbolSize, 0);
+        const int module = symbol.width() / symbolSize;
+        const QRect quietZone = symbol.adjusted(-4 * module, -4 * module, 4 * module, 4 * module);
+        QVERIFY2(picture.rect().contains(quietZone), qPrintable(sizeName(screen)));
+        QVERIFY2(3 * symbol.width() >= qMin(screen.width(), screen.height()),
+                 qPrintable(QStringLiteral("%1 px wide").arg(symbol.width())));
+
+        const QString file = QStringLiteral("/tmp/pairing-%1.png").arg(sizeName(screen));
+        QVERIFY(picture.save(file));
+        QProcess zbar;
+        zbar.start(QStringLiteral("zbarimg"),
+                   {QStringLiteral("--raw"), QStringLiteral("-q"), file});
+        QVERIFY(zbar.waitForFinished());
+        QCOMPARE(zbar.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), offerUrl);
     }
 };
 

@@ -1,0 +1,741 @@
+// zorvid as a real process, checked through the add-on's own DaemonClient,
+// through zorvid-phone playing the other device, and with raw bytes: its
+// socket under malformed, oversized and slow requests, pairing, the paired
+// devices and their file whatever crash comes, and the update.
+
+#include "daemon/daemonclient.h"
+#include "plugin/devicepaths.h"
+
+#include <QHostAddress>
+#include <QLocalSocket>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+using zorvi::DaemonClient;
+
+namespace {
+
+// zorvid with a state folder of its own that outlives restarts, and its log
+// collected. Stopped when the object goes away.
+class Zorvid {
+public:
+    Zorvid() { process.setReadChannel(QProcess::StandardError); }
+    ~Zorvid()
+    {
+        if (process.state() != QProcess::NotRunning)
+            stop();
+    }
+
+    // Starts it with ARGUMENTS, the state folder and a free pairing port (the
+    // suites share the loopback interface), and waits at most 5 s for its
+    // start line; the log is shown if it does not come.
+    bool start(QStringList arguments = {})
+    {
+        errors.clear();
+        process.start(ZORVID, arguments << "--state-dir" << state.path() << "--phone-port"
+                                        << "0");
+        static const QRegularExpression ready("listening on \\S+, pairing at (\\S+),");
+        QElapsedTimer clock;
+        clock.start();
+        while (process.waitForStarted(5000) && clock.elapsed() < 5000) {
+            const QRegularExpressionMatch match = ready.match(log());
+            if (match.hasMatch()) {
+                phoneAddress = match.captured(1);
+                return true;
+            }
+            process.waitForReadyRead(100);
+        }
+        std::fprintf(stderr, "zorvid did not start:\n%s\n", qPrintable(log()));
+        process.kill();
+        process.waitForFinished(5000);
+        return false;
+    }
+    // SIGTERM; true when it ended with status 0 and removed its socket file.
+    bool stop()
+    {
+        ::kill(pid_t(process.processId()), SIGTERM);
+        return waitForExit() && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0 && !QFile::exists(zorvi::daemonSocket);
+    }
+    bool waitForExit()
+    {
+        process.waitForFinished(5000);
+        log();
+        return process.state() == QProcess::NotRunning;
+    }
+    QString log()
+    {
+        errors += process.readAllStandardError();
+        return QString::fromUtf8(errors);
+    }
+    QString clientsFile() const { return state.filePath("clients.json"); }
+
+    QProcess process;
+    QTemporaryDir state{QDir::temp().filePath("zorvid-state-XXXXXX")};
+    // "http://127.0.0.1:PORT/pair", as the start line reports it.
+    QString phoneAddress;
+
+private:
+    QByteArray errors;
+};
+
+// A reply read from the wire. FRAMED when "Content-Length" matches the body
+// (absent on 204), a body has a "Content-Type" (and is JSON when it says so),
+// and the reply says "Connection: close".
+struct RawReply {
+    int status = 0;
+    QByteArray head;
+    QByteArray body;
+    bool framed = false;
+};
+
+// Sends BYTES as they are, on the daemon's socket or, given a PORT, to the
+// pairing endpoint, and reads until the other side closes (at most 3 s).
+RawReply exchange(const QByteArray &bytes, quint16 port = 0)
+{
+    QLocalSocket local;
+    QTcpSocket tcp;
+    QIODevice *socket = port == 0 ? static_cast<QIODevice *>(&local) : &tcp;
+    if (port == 0)
+        local.connectToServer(zorvi::daemonSocket);
+    else
+        tcp.connectToHost(QHostAddress::LocalHost, port);
+    if (!(port == 0 ? local.waitForConnected(3000) : tcp.waitForConnected(3000)))
+        return RawReply();
+    socket->write(bytes);
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray received;
+    while (clock.elapsed() < 3000 && socket->waitForReadyRead(int(3000 - clock.elapsed())))
+        received += socket->readAll();
+    if (socket->isOpen())
+        received += socket->readAll();
+
+    const auto header = [&received](const QByteArray &name) {
+        const int start = received.indexOf("\r\n" + name + ": ");
+        return start < 0 ? QByteArray() : received.mid(start + name.size() + 4).split('\r').first();
+    };
+    RawReply reply;
+    const int end = received.indexOf("\r\n\r\n");
+    if (!received.startsWith("HTTP/1.1 ") || end < 0)
+        return reply;
+    reply.head = received.left(end);
+    reply.body = received.mid(end + 4);
+    reply.status = received.mid(9, 3).toInt();
+    const QByteArray length = header("Content-Length");
+    const QByteArray type = header("Content-Type");
+    reply.framed = (reply.status == 204 ? length.isNull() && reply.body.isEmpty()
+                                        : length == QByteArray::number(reply.body.size())) &&
+                   (reply.body.isEmpty() || !type.isEmpty()) &&
+                   (type != "application/json" || !QJsonDocument::fromJson(reply.body).isNull()) &&
+                   header("Connection") == "close";
+    return reply;
+}
+
+// A request as the add-on's client writes it.
+QByteArray addOnRequest(const QByteArray &method, const QByteArray &path)
+{
+    return method + ' ' + path +
+           " HTTP/1.1\r\nHost: zorvid\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
+// One run of zorvid-phone, in which the device NAME submits CODE at URL (the
+// code from the URL's fragment when CODE is null): its exit code (-1 when it
+// did not end within 10 s) and its output.
+struct PhoneRun {
+    int exitCode = -1;
+    QString output;
+};
+
+PhoneRun runPhone(const QString &url, const QString &code, const QString &name)
+{
+    QProcess phone;
+    phone.setProcessChannelMode(QProcess::MergedChannels);
+    phone.start(ZORVID_PHONE, QStringList{"--name", name, url} +
+                                  (code.isNull() ? QStringList() : QStringList{"--code", code}));
+    if (!phone.waitForFinished(10000)) {
+        phone.kill();
+        phone.waitForFinished(1000);
+        return PhoneRun();
+    }
+    return {phone.exitStatus() == QProcess::NormalExit ? phone.exitCode() : -1,
+            QString::fromUtf8(phone.readAll()).trimmed()};
+}
+
+// How long the socket waits for a request that has stopped coming.
+const int requestTimeoutMs = 500;
+const QStringList wireArguments{"--request-timeout", QString::number(requestTimeoutMs)};
+
+QByteArray headed(const QByteArray &requestLine, const QByteArray &fields = QByteArray())
+{
+    return requestLine + "\r\n" + fields + "\r\n";
+}
+
+QString text(const QJsonObject &object, const char *name)
+{
+    return object.value(QLatin1String(name)).toString();
+}
+
+QJsonObject pairingState()
+{
+    return DaemonClient().pairingStatus().json.object();
+}
+
+QJsonObject newOffer()
+{
+    return DaemonClient().startPairing().json.object();
+}
+
+QStringList idsOf(const QJsonArray &clients)
+{
+    QStringList ids;
+    for (const QJsonValue &client : clients)
+        ids << client.toObject().value(QLatin1String("id")).toString();
+    return ids;
+}
+
+QStringList listedIds()
+{
+    return idsOf(DaemonClient().listClients().json.array());
+}
+
+// The ids in the client list file; none when it is not a client list.
+QStringList idsOnDisk(const QString &path)
+{
+    QFile file(path);
+    const bool opened = file.open(QIODevice::ReadOnly);
+    return opened ? idsOf(QJsonDocument::fromJson(file.readAll())["clients"].toArray())
+                  : QStringList();
+}
+
+// Replaces the client list with devices of these ids.
+bool writeClients(const QString &path, const QStringList &ids)
+{
+    QJsonArray clients;
+    for (const QString &id : ids)
+        clients.append(QJsonObject{{"id", id}, {"name", "Device"}, {"paired_at", 1700000000}});
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(QJsonDocument(QJsonObject{{"clients", clients}}).toJson()) > 0;
+}
+
+// Pairs a device through zorvid-phone; its id, or none when it failed.
+QString pairOneDevice(const QString &name)
+{
+    const PhoneRun run = runPhone(text(newOffer(), "url"), QString(), name);
+    return run.exitCode == 0 ? text(pairingState(), "id") : QString();
+}
+
+enum class Before { OfferWithdrawn, OfferReplaced, OfferExpired, WrongCodesUpToTheLimit };
+
+const QString readyFlag = QStringLiteral("/tmp/zorvi-update-ready");
+const QString slot = QStringLiteral("/tmp/slot/KoboRoot.tgz");
+
+QString field(const char *name)
+{
+    return DaemonClient().updateStatus().json.object().value(QLatin1String(name)).toString();
+}
+
+// Asks for a check and follows the states it goes through (the first from
+// the reply to the request itself) until it settles, for at most 8 s.
+QStringList checkAndFollow()
+{
+    const zorvi::DaemonReply accepted = DaemonClient().request("POST", "/update/check");
+    if (accepted.status != 202)
+        return QStringList{QStringLiteral("refused with %1").arg(accepted.status)};
+    QStringList states{accepted.json.object().value(QLatin1String("state")).toString()};
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 8000 && (states.last() == QLatin1String("checking") ||
+                                      states.last() == QLatin1String("downloading"))) {
+        QTest::qWait(20);
+        const QString state = field("state");
+        if (states.last() != state)
+            states << state;
+    }
+    return states;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Before)
+
+class TestZorvid : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QDir().mkpath(QFileInfo(slot).path());
+        QFile::remove(slot);
+        QFile::remove(readyFlag);
+    }
+
+    // The socket: each request, however malformed, oversized or slow, gets a
+    // status and a log line, and none of them keeps the daemon from answering
+    // the add-on at once.
+    void everyRequestGetsOneFramedReply_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+
+        const QByteArray fields = "X-Filler: " + QByteArray(100, 'f') + "\r\n";
+        const QByteArray get = "GET /clients HTTP/1.1";
+
+        QTest::newRow("the add-on's GET /clients: a JSON array")
+            << addOnRequest("GET", "/clients") << 200;
+        QTest::newRow("the add-on's DELETE /pairing: 204 without a body")
+            << addOnRequest("DELETE", "/pairing") << 204;
+        QTest::newRow("binary noise with NUL bytes")
+            << QByteArray("\x00\xff\x13\x37 \x01\x02 \x80\r\n\r\n", 13) << 400;
+        QTest::newRow("raw UTF-8 in the target")
+            << headed("DELETE /clients/Zo\xc3\xab HTTP/1.1") << 400;
+        QTest::newRow("two different Content-Lengths")
+            << headed(get, "Content-Length: 0\r\nContent-Length: 4\r\n") << 400;
+        QTest::newRow("HTTP/2.0") << headed("GET /clients HTTP/2.0") << 505;
+        QTest::newRow("a chunked body")
+            << headed("POST /pairing HTTP/1.1", "Transfer-Encoding: chunked\r\n") + "0\r\n\r\n"
+            << 501;
+        QTest::newRow("an unknown path") << addOnRequest("GET", "/status") << 404;
+        QTest::newRow("an encoded endpoint name is not decoded into one")
+            << addOnRequest("GET", "/%75pdate") << 404;
+        QTest::newRow("PUT on /clients") << addOnRequest("PUT", "/clients") << 405;
+        QTest::newRow("header fields over 8 KiB") << headed(get, fields.repeated(90)) << 413;
+        QTest::newRow("9000 bytes without a line break") << QByteArray(9000, 'G') << 413;
+        QTest::newRow("a body of an absurd length")
+            << headed("POST /pairing HTTP/1.1", "Content-Length: 99999999999999999\r\n") << 413;
+    }
+
+    void everyRequestGetsOneFramedReply()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+
+        Zorvid daemon;
+        QVERIFY(daemon.start(wireArguments));
+        const int linesBefore = daemon.log().count('\n');
+        const RawReply reply = exchange(request);
+        QCOMPARE(reply.status, status);
+        QVERIFY2(reply.framed, reply.head.constData());
+        if (status >= 400)
+            QVERIFY(reply.body.contains("\"error\""));
+        if (status == 405)
+            QVERIFY(reply.head.contains("\r\nAllow: "));
+
+        // One log line, with the status, and the add-on is still served.
+        QTRY_COMPARE_WITH_TIMEOUT(daemon.log().count('\n'), linesBefore + 1, 2000);
+        const QString line = daemon.log().section('\n', -2, -2);
+        QVERIFY2(line.contains(QRegularExpression(QStringLiteral(" %1( |$)").arg(status))),
+                 qPrintable(line));
+        QCOMPARE(DaemonClient().pairingStatus().status, 200);
+        QTRY_COMPARE_WITH_TIMEOUT(daemon.log().count('\n'), linesBefore + 2, 2000);
+    }
+
+    void stalledClientsDoNotHoldUpOthers_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("a client that sends nothing") << QByteArray();
+        QTest::newRow("a client that stops in the header fields")
+            << QByteArray("GET /clients HTTP/1.1\r\nHost: zor");
+        QTest::newRow("a client that sends less body than it announced")
+            << headed("GET /clients HTTP/1.1", "Content-Length: 10\r\n") + "abc";
+    }
+
+    void stalledClientsDoNotHoldUpOthers()
+    {
+        QFETCH(QByteArray, sent);
+        Zorvid daemon;
+        QVERIFY(daemon.start(wireArguments));
+
+        QLocalSocket stalled;
+        stalled.connectToServer(QString::fromLatin1(zorvi::daemonSocket));
+        QVERIFY(stalled.waitForConnected(1000));
+        stalled.write(sent);
+        stalled.flush();
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(DaemonClient().listClients().status, 200);
+        QVERIFY2(clock.elapsed() < requestTimeoutMs / 2,
+                 qPrintable(QString::number(clock.elapsed())));
+
+        // The stalled client itself gets 408 once its time is up.
+        QByteArray received;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (received += stalled.readAll(), stalled.state() == QLocalSocket::UnconnectedState),
+            requestTimeoutMs + 2000);
+        QVERIFY(received.startsWith("HTTP/1.1 408 "));
+        QVERIFY(clock.elapsed() >= requestTimeoutMs - 100);
+
+        // Nor does a second daemon started beside it: it goes, and says why.
+        Zorvid second;
+        QVERIFY(!second.start());
+        QCOMPARE(second.process.exitCode(), 1);
+        QVERIFY2(second.log().contains(QStringLiteral("another daemon is listening")),
+                 qPrintable(second.log()));
+        QCOMPARE(DaemonClient().pairingStatus().status, 200);
+    }
+
+    // The code typed on the phone in lower case with a hyphen pairs it, under
+    // its name with accents and an emoji kept and blanks cleaned, once. (The
+    // code taken from the address's fragment is the walk's.)
+    void codeTypedOnThePhonePairsIt()
+    {
+        const QString name = QStringLiteral("  Téléphone\tde Zoë 📱\n ");
+        const QString shownName = QStringLiteral("Téléphone de Zoë 📱");
+
+        Zorvid daemon;
+        QVERIFY(daemon.start({"--pairing-seconds", "300"}));
+        // The offer as the add-on shows it: a code of six characters that
+        // cannot be misread, and the address that carries it. (That the QR
+        // symbol scans as that address is tst_pairingpicture's.)
+        const QJsonObject offer = newOffer();
+        const QString code = text(offer, "code");
+        QVERIFY2(QRegularExpression(QStringLiteral("^[ABCDEFGHJKMNPQRSTUVWXYZ2-9]{6}$"))
+                     .match(code)
+                     .hasMatch(),
+                 qPrintable(code));
+        QCOMPARE(text(offer, "url"), daemon.phoneAddress + '#' + code);
+        QCOMPARE(offer.value(QLatin1String("expires_in")).toInt(), 300);
+        QCOMPARE(text(pairingState(), "code"), code);
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        const QString entered = code.left(3).toLower() + '-' + code.mid(3).toLower();
+        const PhoneRun run = runPhone(text(offer, "url"), entered, name);
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.output.startsWith("paired as " + shownName), qPrintable(run.output));
+
+        const QJsonObject paired = pairingState();
+        QCOMPARE(text(paired, "state"), QStringLiteral("paired"));
+        QCOMPARE(text(paired, "name"), shownName);
+        const QJsonArray clients = DaemonClient().listClients().json.array();
+        QCOMPARE(clients.size(), 1);
+        const QJsonObject client = clients.first().toObject();
+        QCOMPARE(text(client, "name"), shownName);
+        QCOMPARE(text(client, "id"), text(paired, "id"));
+        const qint64 pairedAt = qint64(client.value(QLatin1String("paired_at")).toDouble());
+        QVERIFY(pairedAt >= before && pairedAt <= QDateTime::currentSecsSinceEpoch());
+
+        // The offer is used up: the same code does not pair a second device.
+        QCOMPARE(runPhone(text(offer, "url"), code, QStringLiteral("Intruder")).exitCode, 1);
+        QCOMPARE(DaemonClient().listClients().json.array().size(), 1);
+    }
+
+    void rightCodeRefused_data()
+    {
+        QTest::addColumn<Before>("before");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<QString>("stateAfter");
+
+        QTest::newRow("after the offer was withdrawn")
+            << Before::OfferWithdrawn << "no pairing offer is waiting (cancelled)"
+            << "cancelled";
+        QTest::newRow("after the offer was replaced, as a wrong code for the new one")
+            << Before::OfferReplaced << "wrong code, 4 attempts left"
+            << "waiting";
+        QTest::newRow("after the offer expired")
+            << Before::OfferExpired << "no pairing offer is waiting (expired)"
+            << "expired";
+        QTest::newRow("after as many wrong codes as allowed")
+            << Before::WrongCodesUpToTheLimit << "no pairing offer is waiting (too_many_attempts)"
+            << "too_many_attempts";
+    }
+
+    void rightCodeRefused()
+    {
+        QFETCH(Before, before);
+        QFETCH(QString, said);
+        QFETCH(QString, stateAfter);
+
+        Zorvid daemon;
+        QVERIFY(daemon.start({"--pairing-seconds", before == Before::OfferExpired ? "1" : "600"}));
+        const QString code = text(newOffer(), "code");
+        if (before == Before::OfferWithdrawn)
+            DaemonClient().cancelPairing();
+        if (before == Before::OfferReplaced)
+            QVERIFY(text(newOffer(), "code") != code);
+        if (before == Before::OfferExpired)
+            QTRY_COMPARE_WITH_TIMEOUT(text(pairingState(), "state"), stateAfter, 3000);
+        for (int left = 4; before == Before::WrongCodesUpToTheLimit && left >= 0; --left) {
+            const QString refusal = left > 0 ? "wrong code, %1 attempts left"
+                                             : "wrong code, offer withdrawn, %1 attempts left";
+            QCOMPARE(runPhone(daemon.phoneAddress, "WRONG1", "Guess").output, refusal.arg(left));
+        }
+
+        const PhoneRun run = runPhone(daemon.phoneAddress, code, QStringLiteral("Late"));
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.output, said);
+        QCOMPARE(text(pairingState(), "state"), stateAfter);
+        QVERIFY(DaemonClient().listClients().json.array().isEmpty());
+    }
+
+    void pairingEndpointRequests_data()
+    {
+        QTest::addColumn<QByteArray>("request"); // %CODE% stands for the offer's code
+        QTest::addColumn<int>("status");
+
+        const auto post = [](const QByteArray &type, const QByteArray &body) {
+            return "POST /pair HTTP/1.1\r\nContent-Type: " + type +
+                   "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        };
+        QTest::newRow("a form with a charset parameter pairs")
+            << post("application/x-www-form-urlencoded; charset=UTF-8",
+                    "code=%CODE%&name=Zo%C3%AB+M.")
+            << 200;
+        QTest::newRow("a form without a name is refused without using an attempt")
+            << post("application/x-www-form-urlencoded", "code=%CODE%") << 400;
+        QTest::newRow("GET /pair serves the form that reads the code from the fragment")
+            << addOnRequest("GET", "/pair") << 200;
+    }
+
+    void pairingEndpointRequests()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+
+        Zorvid daemon;
+        QVERIFY(daemon.start());
+        request.replace("%CODE%", text(newOffer(), "code").toLatin1());
+        const RawReply reply = exchange(request, quint16(QUrl(daemon.phoneAddress).port()));
+        QCOMPARE(reply.status, status);
+        QVERIFY2(reply.framed, reply.head.constData());
+        if (request.startsWith("GET /pair "))
+            QVERIFY(reply.body.contains("location.hash"));
+
+        const QJsonObject after = pairingState();
+        const bool paired = request.startsWith("POST") && status == 200;
+        QCOMPARE(text(after, "state"), QString::fromLatin1(paired ? "paired" : "waiting"));
+        if (!paired)
+            QCOMPARE(after.value(QLatin1String("attempts_left")).toInt(), 5);
+    }
+
+    void idsRoundTripThroughDisconnect_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::newRow("an id with a space, a quote and a slash") << "Anna's phone/1f2e";
+        QTest::newRow("an id that is already percent-encoded") << "a%2Fb%20c";
+        QTest::newRow("an id in non-ASCII characters") << "Téléphone de Zoë 📱";
+        QTest::newRow("an id that looks like a way out of /clients") << "../update/restart";
+        QTest::newRow("an id with a query and a fragment") << "?x=1#top";
+    }
+
+    void idsRoundTripThroughDisconnect()
+    {
+        QFETCH(QString, id);
+
+        Zorvid daemon;
+        QVERIFY(writeClients(daemon.clientsFile(), {"bystander", id, "a"}));
+        QVERIFY(daemon.start());
+        QCOMPARE(listedIds(), (QStringList{"bystander", id, "a"}));
+
+        QVERIFY(DaemonClient().disconnectClient(id));
+        QCOMPARE(listedIds(), (QStringList{"bystander", "a"}));
+        QCOMPARE(idsOnDisk(daemon.clientsFile()), (QStringList{"bystander", "a"}));
+        // Gone now: a second disconnection is answered 404.
+        QVERIFY(!DaemonClient().disconnectClient(id));
+        QTRY_VERIFY_WITH_TIMEOUT(daemon.log().contains(QStringLiteral("404 no such client")), 2000);
+    }
+
+    // A list the daemon cannot read is the owner's data all the same: it is
+    // kept aside, whole, when the first pairing writes a new one.
+    void unreadableListIsKeptAside()
+    {
+        Zorvid daemon;
+        const QByteArray content("{\"clients\": [{\"id\": ");
+        QFile file(daemon.clientsFile());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        QVERIFY(daemon.start());
+        const QString id = pairOneDevice(QStringLiteral("After"));
+        QCOMPARE(idsOnDisk(daemon.clientsFile()), QStringList{id});
+        const QStringList aside =
+            QDir(daemon.state.path()).entryList({"clients.json.unreadable-*"});
+        QCOMPARE(aside.size(), 1);
+        QFile kept(daemon.state.path() + '/' + aside.first());
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), content);
+    }
+
+    // Bursts of disconnections and pairings, each cut short by SIGKILL at a
+    // random moment. Until then the file is read again and again: at no moment,
+    // and so after no kill, may it be anything but a whole list. After each kill
+    // it must hold every pairing the daemon confirmed and none of the devices
+    // whose disconnection it confirmed; the request in flight may have gone
+    // either way. Each restart also finds the socket file the killed daemon left.
+    // The work never runs out, however fast the machine: devices paired in the
+    // test are disconnected in turn once the seeded ones are gone.
+    void killedDuringWritesNeverLosesTheList()
+    {
+        Zorvid daemon;
+        QStringList live; // on the list as far as the daemon confirmed, oldest first
+        for (int i = 0; i < 300; ++i)
+            live << QStringLiteral("seed %1/x").arg(i);
+        QVERIFY(writeClients(daemon.clientsFile(), live));
+        QSet<QString> mustHave(live.cbegin(), live.cend());
+        QSet<QString> mustLack;
+        int step = 0;
+
+        for (int round = 0; round < 8; ++round) {
+            QVERIFY(daemon.start());
+            const pid_t pid = pid_t(daemon.process.processId());
+            const int delayMs = QRandomGenerator::global()->bounded(40, 250);
+            std::atomic<bool> killed{false};
+            std::atomic<int> broken{0};
+            std::atomic<int> confirmedInRound{0};
+            // The kill comes a random time after the daemon has confirmed two
+            // writes, so that writes are under way however fast it runs (under
+            // an emulator it starts slowly).
+            std::thread killer([&, pid, delayMs, file = daemon.clientsFile()] {
+                QElapsedTimer clock;
+                clock.start();
+                while (confirmedInRound < 2 && clock.elapsed() < 20000)
+                    broken += idsOnDisk(file).isEmpty();
+                clock.restart();
+                while (clock.elapsed() < delayMs)
+                    broken += idsOnDisk(file).isEmpty();
+                ::kill(pid, SIGKILL);
+                killed = true;
+            });
+            while (!killed) {
+                // Three disconnections to one pairing while devices are left.
+                if (!live.isEmpty() && ++step % 4 != 0) {
+                    // Unknown until the daemon confirms it.
+                    const QString id = live.takeFirst();
+                    mustHave.remove(id);
+                    if (DaemonClient().disconnectClient(id)) {
+                        mustLack.insert(id);
+                        ++confirmedInRound;
+                    }
+                    continue;
+                }
+                const QString id = pairOneDevice(QStringLiteral("Burst %1").arg(step));
+                if (!id.isEmpty()) {
+                    live << id;
+                    mustHave.insert(id);
+                    ++confirmedInRound;
+                }
+            }
+            killer.join();
+            // Writes were really under way when the kill came.
+            QVERIFY2(confirmedInRound >= 2, qPrintable(QString::number(confirmedInRound)));
+            QVERIFY(daemon.waitForExit());
+            QCOMPARE(daemon.process.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(broken.load(), 0);
+            QVERIFY(QFile::exists(QString::fromLatin1(zorvi::daemonSocket)));
+
+            // A broken or empty file lacks the devices that were never touched.
+            const QStringList ids = idsOnDisk(daemon.clientsFile());
+            const QSet<QString> onDisk(ids.cbegin(), ids.cend());
+            QCOMPARE(onDisk.size(), ids.size());
+            QCOMPARE(onDisk & mustHave, mustHave);
+            QCOMPARE(onDisk & mustLack, QSet<QString>());
+        }
+    }
+
+    // The update state machine as the add-on's update section reads it: every
+    // outcome of a check, the ready flag, refusals while busy, and the restart
+    // that installs the update.
+    void outcomesOfACheck_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("inSlot"); // what another installer left there
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<QString>("version"); // the one downloaded, if any
+
+        QTest::newRow("nothing offered is up to date")
+            << QStringList() << QByteArray() << "up_to_date" << QString();
+        QTest::newRow("an older version offered is up to date")
+            << QStringList{"--current", "2.1.0", "--update-available", "2.0.9"} << QByteArray()
+            << "up_to_date" << QString();
+        QTest::newRow("a source that cannot be reached fails")
+            << QStringList{"--update-available", "2.1.0", "--update-fails"} << QByteArray()
+            << "failed" << QString();
+        QTest::newRow("another update waiting in the slot blocks")
+            << QStringList{"--update-available", "2.1.0"} << QByteArray("firmware 4.38")
+            << "blocked" << QString();
+        // (2.1.0 over 2.0.3 is the walk's.)
+        QTest::newRow("version 10.0 is newer than 9.9.0: it downloads and becomes ready")
+            << QStringList{"--current", "9.9.0", "--update-available", "10.0"} << QByteArray()
+            << "found"
+            << "10.0";
+    }
+
+    void outcomesOfACheck()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, inSlot);
+        QFETCH(QString, last);
+        QFETCH(QString, version);
+
+        Zorvid daemon;
+        QFile file(slot);
+        if (!inSlot.isNull())
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(inSlot) == inSlot.size());
+        file.close();
+        const QStringList quick{"--check-seconds", "0", "--download-seconds", "1",
+                                "--install-slot",  slot};
+        QVERIFY(daemon.start(arguments + quick));
+        const QString installed = field("current");
+
+        const bool ready = !version.isEmpty();
+        const QStringList states = ready ? QStringList{"checking", "downloading", "ready"}
+                                         : QStringList{"checking", "idle"};
+        QCOMPARE(checkAndFollow(), states);
+        QCOMPARE(field("last"), last);
+        QCOMPARE(field("version"), version);
+        QCOMPARE(field("current"), installed);
+        QCOMPARE(QFile::exists(readyFlag), ready);
+        if (ready)
+            inSlot = "zorvi-update " + version.toUtf8() + '\n';
+        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), inSlot);
+    }
+
+    // One update from check to installation: refused while busy, ready across a
+    // restart of the daemon, then installed by the restart the add-on asks for.
+    void refusalsThenRestartInstallsTheUpdate()
+    {
+        Zorvid daemon;
+        const QStringList arguments{"--update-available", "2.1.0", "--check-seconds", "1",
+                                    "--download-seconds", "1",     "--install-slot",  slot};
+        QVERIFY(daemon.start(arguments));
+        QVERIFY(!DaemonClient().restartForUpdate());
+        QVERIFY(DaemonClient().checkForUpdate());
+        QCOMPARE(field("state"), QStringLiteral("checking"));
+        QVERIFY(!DaemonClient().checkForUpdate());
+        QVERIFY(!DaemonClient().restartForUpdate());
+        QTRY_COMPARE_WITH_TIMEOUT(field("state"), QStringLiteral("downloading"), 3000);
+        QVERIFY(!DaemonClient().checkForUpdate());
+        QTRY_COMPARE_WITH_TIMEOUT(field("state"), QStringLiteral("ready"), 3000);
+        QVERIFY(QFile::exists(readyFlag));
+        QVERIFY(!DaemonClient().checkForUpdate());
+
+        // The reader's /tmp does not keep the flag across a restart; the daemon
+        // finds the staged update and sets it again.
+        QVERIFY(daemon.stop());
+        QFile::remove(readyFlag);
+        QVERIFY(daemon.start(arguments));
+        QCOMPARE(field("state"), QStringLiteral("ready"));
+        QVERIFY(QFile::exists(readyFlag));
+
+        // The daemon goes down as the reader would, with status 3, the update
+        // installed and nothing left waiting; started again, it runs 2.1.0.
+        QVERIFY(DaemonClient().restartForUpdate());
+        QVERIFY(daemon.waitForExit());
+        QCOMPARE(daemon.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(daemon.process.exitCode(), 3);
+        QVERIFY(!QFile::exists(readyFlag));
+        QVERIFY(!QFile::exists(slot));
+        QVERIFY(!QFile::exists(QString::fromLatin1(zorvi::daemonSocket)));
+        QVERIFY(daemon.start(arguments));
+        QCOMPARE(field("current"), QStringLiteral("2.1.0"));
+        QCOMPARE(checkAndFollow(), (QStringList{"checking", "idle"}));
+        QCOMPARE(field("last"), QStringLiteral("up_to_date"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestZorvid)
+#include "tst_zorvid.moc"
