@@ -224,6 +224,12 @@ private slots:
             QWidget *name = disconnect->parentWidget()->findChild<zorvi::ElidedLabel *>();
             QCOMPARE(disconnect->x() < name->x(), rtl);
             QCOMPARE(button("previousPage")->x() > button("nextPage")->x(), rtl);
+            // The list was filled before its page showed; Next still turns it.
+            button("nextPage")->click();
+            layOut();
+            buttons = panel.devicesPage->findChildren<zorvi::TouchButton *>();
+            QLabel *page = button("nextPage")->parentWidget()->findChild<QLabel *>();
+            QVERIFY(page->text().startsWith(zorvi::uiLocale().toString(2) + " /"));
             panel.dismiss();
         }
     }
