@@ -56,9 +56,18 @@ int panelUnit(int windowHeight)
     return qMax(windowHeight / 48, 16);
 }
 
-QString panelStyleSheet(int unit)
+QString panelStyleSheet(int unit, const QString &family)
 {
-    return QStringLiteral("QLabel { color: black; background: transparent; font-size: %1px; }"
+    // Named in the style sheet: a font given to the panel with setFont()
+    // would not reach widgets whose font the style sheet sets.
+    QString named = family;
+    named.remove(QLatin1Char('"')).remove(QLatin1Char('\\'));
+    const QString familyRule = named.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral("QLabel, QPushButton { font-family: \"") +
+                                         named + QStringLiteral("\"; }");
+    return familyRule +
+           QStringLiteral("QLabel { color: black; background: transparent; font-size: %1px; }"
                           "QLabel#title { font-size: %2px; font-weight: bold; }"
                           "QLabel#code { font-size: %3px; font-weight: bold; }"
                           "QLabel#url { font-weight: bold; }"
@@ -68,12 +77,12 @@ QString panelStyleSheet(int unit)
                           "border-radius: %4px; font-size: %1px; padding: %4px %5px; }"
                           "QPushButton:pressed { background: black; color: white; }"
                           "QPushButton:disabled { color: #8a8a8a; border-color: #8a8a8a; }")
-        .arg(unit)
-        .arg(2 * unit)
-        .arg(4 * unit)
-        .arg(unit / 2)
-        .arg(unit)
-        .arg(4 * unit / 5);
+               .arg(unit)
+               .arg(2 * unit)
+               .arg(4 * unit)
+               .arg(unit / 2)
+               .arg(unit)
+               .arg(4 * unit / 5);
 }
 
 Panel::Panel(QWidget *parent)
@@ -193,8 +202,13 @@ void Panel::open()
     checkRequested = false;
     retranslate(this);
     setLayoutDirection(uiLocale().textDirection());
-    if (QWidget *window = parentWidget())
-        setFont(uiFont(window->font()));
+    if (QWidget *window = parentWidget()) {
+        const QString family = uiFontFamily(window->font());
+        if (family != fontFamily) {
+            fontFamily = family;
+            setStyleSheet(panelStyleSheet(sizes.unit(), fontFamily));
+        }
+    }
     fitToWindow();
     showHome();
     raise();
@@ -226,7 +240,7 @@ void Panel::fitToWindow()
         return;
     const int unit = panelUnit(window->height());
     if (unit != sizes.unit()) {
-        setStyleSheet(panelStyleSheet(unit));
+        setStyleSheet(panelStyleSheet(unit, fontFamily));
         sizes.setUnit(unit);
         devicesPage->setUnit(unit);
     }

@@ -83,6 +83,8 @@ protected:
 
 private:
     UnitSizes sizes;
+    // The family the style sheet names for the current language, if any.
+    QString fontFamily;
 };
 
 // The panel laid over window, or null. Looked up among the window's children
@@ -94,7 +96,8 @@ Panel *panelOf(QWidget *window);
 // which every font size, margin and spacing derives.
 int panelUnit(int windowHeight);
 
-// The panel's style sheet for a layout unit.
-QString panelStyleSheet(int unit);
+// The panel's style sheet for a layout unit, and a font family for its texts
+// when the host's own cannot show them (none when empty).
+QString panelStyleSheet(int unit, const QString &family = QString());
 
 } // namespace zorvi

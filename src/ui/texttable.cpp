@@ -12,36 +12,36 @@ const char *const languageCodes[languageCount] = {
 };
 
 const char *const dateFormats[languageCount] = {
-    "MMMM d, yyyy", // en
-    "d MMMM yyyy", // ar
-    "d. MMMM yyyy", // cs
-    "'den' d. MMMM yyyy", // da
-    "d. MMMM yyyy", // de
-    "d MMMM yyyy", // el
+    "MMMM d, yyyy",          // en
+    "d MMMM yyyy",           // ar
+    "d. MMMM yyyy",          // cs
+    "'den' d. MMMM yyyy",    // da
+    "d. MMMM yyyy",          // de
+    "d MMMM yyyy",           // el
     "d 'de' MMMM 'de' yyyy", // es
-    "d. MMMM yyyy", // fi
-    "d MMMM yyyy", // fr
-    "d בMMMM yyyy", // he
-    "d MMMM yyyy", // hi
-    "yyyy. MMMM d.", // hu
-    "dd MMMM yyyy", // id
-    "d MMMM yyyy", // it
-    "yyyy年M月d日", // ja
-    "yyyy년 M월 d일", // ko
-    "d. MMMM yyyy", // nb
-    "d MMMM yyyy", // nl
-    "d MMMM yyyy", // pl
+    "d. MMMM yyyy",          // fi
+    "d MMMM yyyy",           // fr
+    "d בMMMM yyyy",          // he
+    "d MMMM yyyy",           // hi
+    "yyyy. MMMM d.",         // hu
+    "dd MMMM yyyy",          // id
+    "d MMMM yyyy",           // it
+    "yyyy年M月d日",          // ja
+    "yyyy년 M월 d일",        // ko
+    "d. MMMM yyyy",          // nb
+    "d MMMM yyyy",           // nl
+    "d MMMM yyyy",           // pl
     "d 'de' MMMM 'de' yyyy", // pt
     "d 'de' MMMM 'de' yyyy", // pt-BR
-    "d MMMM yyyy", // ro
-    "d MMMM yyyy 'г'.", // ru
-    "d MMMM yyyy", // sv
-    "d MMMM yyyy", // th
-    "d MMMM yyyy", // tr
-    "d MMMM yyyy 'р'.", // uk
-    "d 'tháng' M, yyyy", // vi
-    "yyyy年M月d日", // zh-Hans
-    "yyyy年M月d日", // zh-Hant
+    "d MMMM yyyy",           // ro
+    "d MMMM yyyy 'г'.",      // ru
+    "d MMMM yyyy",           // sv
+    "d MMMM yyyy",           // th
+    "d MMMM yyyy",           // tr
+    "d MMMM yyyy 'р'.",      // uk
+    "d 'tháng' M, yyyy",     // vi
+    "yyyy年M月d日",          // zh-Hans
+    "yyyy年M月d日",          // zh-Hant
 };
 
 const char *const textKeys[textCount] = {

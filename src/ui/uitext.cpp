@@ -86,20 +86,26 @@ QString uiDate(const QDate &date)
 
 namespace {
 
-// Whether every text of the current language is drawn in font without the
-// missing-glyph box, glyph 0. Each text is laid out as a label lays it out,
-// so that spaces, digits and punctuation are judged in the family that the
-// script around them takes.
+// Whether every text of the current language is drawn in the family of font
+// without the missing-glyph box, glyph 0, in the regular and the bold weight
+// the panel uses (each weight may be a file of its own, with glyphs of its
+// own). Each text is laid out as a label lays it out, so that spaces, digits
+// and punctuation are judged in the family that the script around them
+// takes.
 bool drawsEveryText(const QFont &font)
 {
-    for (int key = 0; key < textCount; ++key) {
-        QTextLayout layout(QString::fromUtf8(textTable[currentLanguage][key]), font);
-        layout.beginLayout();
-        layout.createLine();
-        layout.endLayout();
-        for (const QGlyphRun &run : layout.glyphRuns()) {
-            if (run.glyphIndexes().contains(0))
-                return false;
+    QFont bold = font;
+    bold.setBold(true);
+    for (const QFont &weight : {font, bold}) {
+        for (int key = 0; key < textCount; ++key) {
+            QTextLayout layout(QString::fromUtf8(textTable[currentLanguage][key]), weight);
+            layout.beginLayout();
+            layout.createLine();
+            layout.endLayout();
+            for (const QGlyphRun &run : layout.glyphRuns()) {
+                if (run.glyphIndexes().contains(0))
+                    return false;
+            }
         }
     }
     return true;
@@ -107,31 +113,30 @@ bool drawsEveryText(const QFont &font)
 
 } // namespace
 
-QFont uiFont(const QFont &hostFont)
+QString uiFontFamily(const QFont &hostFont)
 {
     // The answer holds until the language or the host's font changes. Kept
     // as names: a font object must not outlive the application at exit.
     static int language = -1;
     static QString host;
     static QString chosen;
+    if (language == currentLanguage && host == hostFont.key())
+        return chosen;
+    language = currentLanguage;
+    host = hostFont.key();
+    chosen.clear();
+    if (drawsEveryText(hostFont))
+        return chosen;
     QFont font = hostFont;
-    if (language != currentLanguage || host != hostFont.key()) {
-        language = currentLanguage;
-        host = hostFont.key();
-        chosen = hostFont.family();
-        if (!drawsEveryText(hostFont)) {
-            const QStringList families = QFontDatabase().families();
-            for (const QString &family : families) {
-                font.setFamily(family);
-                if (drawsEveryText(font)) {
-                    chosen = family;
-                    break;
-                }
-            }
+    const QStringList families = QFontDatabase().families();
+    for (const QString &family : families) {
+        font.setFamily(family);
+        if (drawsEveryText(font)) {
+            chosen = family;
+            break;
         }
     }
-    font.setFamily(chosen);
-    return font;
+    return chosen;
 }
 
 namespace {

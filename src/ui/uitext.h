@@ -28,11 +28,12 @@ QLocale uiLocale();
 // A date as the current language writes it: day, month and year.
 QString uiDate(const QDate &date);
 
-// The font to show the current language in: the host's own when it draws
-// every text of the language, otherwise the first installed family that
-// does. The reader's Qt takes the glyphs of a line's script from one family
-// only, so a family without them shows empty boxes where another would not.
-QFont uiFont(const QFont &hostFont);
+// The font family to show the current language in: empty when the host's
+// own font draws every text of the language, otherwise the first installed
+// family that does. The reader's Qt takes the glyphs of a line's script from
+// one family only, so a family without them shows empty boxes where another
+// would not.
+QString uiFontFamily(const QFont &hostFont);
 
 // Gives a widget its text key and the key's text, so that retranslate() can
 // set it again in another language.

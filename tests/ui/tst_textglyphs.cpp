@@ -1,14 +1,15 @@
-// Every text of every language is drawn with real glyphs in the font the
-// panel takes for it: a character without one shows as an empty box on the
+// Every text of every language is drawn with real glyphs by the panel's own
+// labels and buttons: a character without one shows as an empty box on the
 // reader's screen. The reader's Qt takes a line's glyphs from one family, so
-// on it the panel must find a family that has them all.
+// on it the panel must name a family that has them all.
 
 #include "nickellocale.h"
+#include "ui/panel.h"
 #include "ui/texttable.h"
-#include "ui/uitext.h"
 
-#include <QApplication>
 #include <QGlyphRun>
+#include <QLabel>
+#include <QPushButton>
 #include <QTextLayout>
 #include <QtTest>
 
@@ -27,21 +28,30 @@ private slots:
     {
         QFETCH(int, language);
         chooseLocale(QByteArray(zorvi::languageCodes[language]).replace('-', '_'));
-        QFont font = zorvi::uiFont(QApplication::font());
-        font.setPixelSize(30);
+        QWidget window;
+        window.resize(1072, 1448);
+        zorvi::Panel panel(&window);
+        panel.open();
+        // A label and a button of the panel, in the fonts its style gives them.
+        QLabel *label = panel.findChild<QLabel *>(QStringLiteral("title"));
+        QPushButton *button = panel.findChild<QPushButton *>();
+        label->ensurePolished();
+        button->ensurePolished();
         for (int key = 0; key < zorvi::textCount; ++key) {
             const QString text = QString::fromUtf8(zorvi::textTable[language][key]);
-            QTextLayout layout(text, font);
-            layout.beginLayout();
-            layout.createLine();
-            layout.endLayout();
-            // Glyph 0 is a font's "missing glyph" box.
-            for (const QGlyphRun &run : layout.glyphRuns()) {
-                QVERIFY2(!run.glyphIndexes().contains(0),
-                         qPrintable(QStringLiteral("%1/%2 in %3: %4")
-                                        .arg(QLatin1String(zorvi::languageCodes[language]),
-                                             QLatin1String(zorvi::textKeys[key]),
-                                             run.rawFont().familyName(), text)));
+            for (const QFont &font : {label->font(), button->font()}) {
+                QTextLayout layout(text, font);
+                layout.beginLayout();
+                layout.createLine();
+                layout.endLayout();
+                // Glyph 0 is a font's "missing glyph" box.
+                for (const QGlyphRun &run : layout.glyphRuns()) {
+                    QVERIFY2(!run.glyphIndexes().contains(0),
+                             qPrintable(QStringLiteral("%1/%2 in %3: %4")
+                                            .arg(QLatin1String(zorvi::languageCodes[language]),
+                                                 QLatin1String(zorvi::textKeys[key]),
+                                                 run.rawFont().familyName(), text)));
+                }
             }
         }
     }
