@@ -68,6 +68,8 @@ bool restoreFailsafe()
 void rearmFailsafe()
 {
     armed = std::rename(pluginPath, failsafePath) == 0;
+    if (!armed)
+        pluginLog(QStringLiteral("failsafe could not be armed again"));
 }
 
 void removeLibrary()

@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QThread>
 
 namespace {
 
@@ -29,6 +30,12 @@ void startAddOn(QCoreApplication *app)
     injector->startupScan();
     new zorvi::Rescanner(app);
     app->installEventFilter(new zorvi::ReadingTracker(app));
+    // The twenty seconds count from here, where the add-on starts to run,
+    // however long Nickel took from mapping the library to its event loop.
+    // The application, not an object of the add-on, owns the restore: it
+    // must happen even if every object of the add-on is gone by then, and
+    // goes only with Nickel itself, when it ends within the twenty seconds.
+    zorvi::runLater(app, failsafeMs, [] { zorvi::restoreFailsafe(); });
     zorvi::pluginLog(QStringLiteral("plugin loaded"));
 }
 
@@ -74,12 +81,15 @@ __attribute__((constructor)) void pluginStartup()
         zorvi::restoreFailsafe();
         return;
     }
+    // An image read on another thread can make Qt load the plugins there;
+    // the add-on's objects and timers belong to Nickel's main thread.
+    if (QThread::currentThread() != app->thread()) {
+        pluginLog(QStringLiteral("loaded outside Nickel's main thread; not starting"));
+        zorvi::restoreFailsafe();
+        return;
+    }
 
     zorvi::runLater(app, 0, [app] { startAddOn(app); });
-    // The application, not an object of the add-on, owns the restore: it
-    // must happen even if every object of the add-on is gone by then, and
-    // goes only with Nickel itself, when it ends within the twenty seconds.
-    zorvi::runLater(app, failsafeMs, [] { zorvi::restoreFailsafe(); });
 }
 
 } // namespace

@@ -1,19 +1,27 @@
-// A process that maps the add-on's module without ever creating a Qt
-// application object, as a program other than Nickel might.
-//   barehost MODULE
+// A process that maps the add-on's module as a program other than Nickel
+// might: without ever creating a Qt application object, or with one but from
+// another thread, as an image read on a worker thread makes Qt do.
+//   barehost [--thread] MODULE
+
+#include <QCoreApplication>
 
 #include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
+#include <thread>
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: barehost MODULE\n");
+    const bool onThread = argc == 3 && std::strcmp(argv[1], "--thread") == 0;
+    if (argc != 2 && !onThread) {
+        std::fprintf(stderr, "usage: barehost [--thread] MODULE\n");
         return 2;
     }
-    if (!dlopen(argv[1], RTLD_NOW)) {
-        std::fprintf(stderr, "%s\n", dlerror());
-        return 1;
-    }
-    return 0;
+    const char *module = argv[argc - 1];
+    if (!onThread)
+        return dlopen(module, RTLD_NOW) ? 0 : 1;
+    QCoreApplication app(argc, argv);
+    bool loaded = false;
+    std::thread([&] { loaded = dlopen(module, RTLD_NOW) != nullptr; }).join();
+    return loaded ? 0 : 1;
 }

@@ -26,9 +26,9 @@ const QString restarting = QStringLiteral("restarting to install an update");
 // once started (status bars, glyphs) is left out.
 QStringList startupMessages()
 {
-    return logMessages().filter(QRegularExpression(
-        QStringLiteral("^(plugin loaded|loaded under|failsafe|disabled by|no Qt application|"
-                       "uninstalled|restarting)")));
+    return logMessages().filter(QRegularExpression(QStringLiteral(
+        "^(plugin loaded|loaded (under|outside)|failsafe|disabled by|no Qt application|"
+        "uninstalled|restarting)")));
 }
 
 // Which names the library file carries right now.
@@ -162,11 +162,21 @@ private slots:
         QVERIFY(!QFile::exists(QString::fromLatin1(zorvi::uninstallFile)));
     }
 
+    void withoutApplicationObject_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no application") << QStringList() << "no Qt application yet; not starting";
+        QTest::newRow("loaded on another thread")
+            << QStringList{"--thread"} << "loaded outside Nickel's main thread; not starting";
+    }
+
     void withoutApplicationObject()
     {
-        QVERIFY(run(QStringLiteral(BARE_HOST), {ownName}));
-        QCOMPARE(startupMessages(),
-                 QStringList{QStringLiteral("no Qt application yet; not starting")});
+        QFETCH(QStringList, options);
+        QFETCH(QString, message);
+        QVERIFY(run(QStringLiteral(BARE_HOST), options << ownName));
+        QCOMPARE(startupMessages(), QStringList{message});
         QCOMPARE(fileState(), QStringLiteral("own"));
     }
 
