@@ -35,13 +35,6 @@ uint pairingTime(const QJsonValue &value)
     return 0;
 }
 
-TouchButton *newButton(QWidget *parent, const char *key)
-{
-    TouchButton *button = new TouchButton(QString(), parent);
-    bindText(button, key);
-    return button;
-}
-
 } // namespace
 
 DevicesPage::DevicesPage(DaemonClient *client, int unit, QWidget *parent)
@@ -53,8 +46,8 @@ DevicesPage::DevicesPage(DaemonClient *client, int unit, QWidget *parent)
     , rowArea(new QWidget(this))
     , listLayout(new QVBoxLayout)
     , pager(new QWidget(this))
-    , previousButton(newButton(pager, "previousPage"))
-    , nextButton(newButton(pager, "nextPage"))
+    , previousButton(keyedButton(pager, "previousPage"))
+    , nextButton(keyedButton(pager, "nextPage"))
     , pageLabel(new QLabel(pager))
     , questionLabel(new QLabel(this))
 {
@@ -88,7 +81,7 @@ DevicesPage::DevicesPage(DaemonClient *client, int unit, QWidget *parent)
     pagerLayout->addWidget(nextButton);
     pager->hide();
     listPageLayout->addWidget(pager);
-    TouchButton *backButton = newButton(listPage, "back");
+    TouchButton *backButton = keyedButton(listPage, "back");
     listPageLayout->addWidget(backButton);
 
     QWidget *confirmPage = new QWidget(stack);
@@ -101,9 +94,9 @@ DevicesPage::DevicesPage(DaemonClient *client, int unit, QWidget *parent)
     bindText(explanation, "disconnectExplanation");
     confirmPageLayout->addWidget(explanation);
     confirmPageLayout->addStretch();
-    TouchButton *disconnectButton = newButton(confirmPage, "disconnect");
+    TouchButton *disconnectButton = keyedButton(confirmPage, "disconnect");
     confirmPageLayout->addWidget(disconnectButton);
-    TouchButton *cancelButton = newButton(confirmPage, "cancel");
+    TouchButton *cancelButton = keyedButton(confirmPage, "cancel");
     confirmPageLayout->addWidget(cancelButton);
 
     stack->addWidget(listPage);
@@ -157,8 +150,9 @@ void DevicesPage::refresh()
             QDateTime::fromTime_t(pairingTime(device.value(QStringLiteral("paired_at")))).date();
         QString detail = connectedOn;
         detail.replace(QStringLiteral("{date}"), uiDate(date));
-        devices.append(Device{jsonString(device, QStringLiteral("id")),
-                              deviceName(jsonString(device, QStringLiteral("name"))), detail});
+        devices.append(Device{
+            jsonString(device, QStringLiteral("id")),
+            daemonText(jsonString(device, QStringLiteral("name")), longestDeviceName), detail});
     }
     showRows();
 }

@@ -90,7 +90,8 @@ void Panel::pollPairing()
     pairingTimer->stop();
     if (state == QLatin1String("paired")) {
         resultTitleLabel->setText(uiText("deviceConnectedTitle"));
-        const QString name = deviceName(jsonString(pairing, QStringLiteral("name")));
+        const QString name =
+            daemonText(jsonString(pairing, QStringLiteral("name")), longestDeviceName);
         setLiteralText(resultMessageLabel,
                        uiText("deviceConnectedMessage")
                            .replace(QLatin1String("{device}"), isolatedText(name)));

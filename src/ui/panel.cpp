@@ -33,22 +33,12 @@ QLabel *newLabel(QWidget *parent, const char *objectName = nullptr, bool wrap = 
     return label;
 }
 
-TouchButton *newButton(QWidget *parent, const char *key)
-{
-    TouchButton *button = new TouchButton(QString(), parent);
-    bindText(button, key);
-    return button;
-}
-
 } // namespace
 
 Panel *panelOf(QWidget *window)
 {
-    for (QObject *child : window->children()) {
-        if (Panel *panel = dynamic_cast<Panel *>(child))
-            return panel;
-    }
-    return nullptr;
+    return static_cast<Panel *>(
+        window->findChild<QWidget *>(QLatin1String(panelName), Qt::FindDirectChildrenOnly));
 }
 
 int panelUnit(int windowHeight)
@@ -89,27 +79,28 @@ Panel::Panel(QWidget *parent)
     : QWidget(parent)
     , stack(new QStackedWidget(this))
     , homeStatusLabel(newLabel(this, nullptr, true))
-    , connectButton(newButton(this, "connectDevice"))
-    , devicesButton(newButton(this, "connectedDevices"))
+    , connectButton(keyedButton(this, "connectDevice"))
+    , devicesButton(keyedButton(this, "connectedDevices"))
     , updateLabel(newLabel(this, nullptr, true))
-    , restartButton(newButton(this, "restartToUpdate"))
-    , checkButton(newButton(this, "checkUpdates"))
+    , restartButton(keyedButton(this, "restartToUpdate"))
+    , checkButton(keyedButton(this, "checkUpdates"))
     , versionLabel(new ElidedLabel(this))
-    , closeButton(newButton(this, "close"))
+    , closeButton(keyedButton(this, "close"))
     , devicesPage(nullptr)
     , qrView(new QrView(this))
     , codeLabel(newLabel(this, "code"))
     , instructionLabel(newLabel(this, nullptr, true))
     , urlLabel(newLabel(this, "url"))
     , validityLabel(newLabel(this))
-    , pairingDoneButton(newButton(this, "done"))
+    , pairingDoneButton(keyedButton(this, "done"))
     , resultTitleLabel(newLabel(this, "title"))
     , resultMessageLabel(newLabel(this, nullptr, true))
-    , resultDoneButton(newButton(this, "done"))
+    , resultDoneButton(keyedButton(this, "done"))
     , pairingTimer(new QTimer(this))
     , updateTimer(new QTimer(this))
     , sizes(panelUnit(parent ? parent->height() : 0))
 {
+    setObjectName(QLatin1String(panelName));
     setAttribute(Qt::WA_OpaquePaintEvent);
     hide();
     setStyleSheet(panelStyleSheet(sizes.unit()));

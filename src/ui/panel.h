@@ -87,10 +87,12 @@ private:
     QString fontFamily;
 };
 
-// The panel laid over window, or null. Looked up among the window's children
-// by type: the panel has no meta-object of its own, so qobject_cast and
-// findChild() would take any widget for one.
+// The panel laid over window, or null. Looked up by its object name among the
+// window's children: the panel has no meta-object of its own, so
+// qobject_cast would take any widget for one, and a dynamic_cast would rely
+// on Nickel's classes carrying type information.
 Panel *panelOf(QWidget *window);
+constexpr const char panelName[] = "zorviPanel";
 
 // The panel's layout unit in pixels for a window of the given height, from
 // which every font size, margin and spacing derives.

@@ -1,5 +1,7 @@
 #include "ui/touchbutton.h"
 
+#include "ui/uitext.h"
+
 #include <QEvent>
 
 namespace zorvi {
@@ -43,6 +45,13 @@ bool TouchButton::event(QEvent *e)
 bool TouchButton::hitButton(const QPoint &pos) const
 {
     return QAbstractButton::hitButton(pos);
+}
+
+TouchButton *keyedButton(QWidget *parent, const char *key)
+{
+    TouchButton *button = new TouchButton(QString(), parent);
+    bindText(button, key);
+    return button;
 }
 
 } // namespace zorvi

@@ -23,4 +23,7 @@ protected:
     bool hitButton(const QPoint &pos) const override;
 };
 
+// A touch button whose text is the key's, in every language the panel takes.
+TouchButton *keyedButton(QWidget *parent, const char *key);
+
 } // namespace zorvi

@@ -152,13 +152,13 @@ bool steersDirection(QChar c)
 
 } // namespace
 
-QString deviceName(const QString &name)
+QString daemonText(const QString &text, int longest)
 {
     QString shown;
-    for (const QChar c : name) {
+    for (const QChar c : text) {
         if (steersDirection(c))
             continue;
-        if (shown.size() == longestDeviceName) {
+        if (shown.size() == longest) {
             // One character too many: the last one makes room for the
             // ellipsis, and never half of a surrogate pair stays.
             shown.chop(1);

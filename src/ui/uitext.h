@@ -43,15 +43,17 @@ void bindText(QAbstractButton *button, const char *key);
 // Sets every keyed label and button below root to the current language.
 void retranslate(QWidget *root);
 
-// The longest device name the panel shows; a longer one is cut, with an
-// ellipsis. A name comes from the network and could be a megabyte long.
+// The longest device name and version the panel shows; longer ones are cut,
+// with an ellipsis. They come from the daemon, and could be a megabyte long.
 constexpr int longestDeviceName = 64;
+constexpr int longestVersion = 32;
 
-// A device name as the panel shows it: at most longestDeviceName characters,
-// control characters and line breaks as spaces, and without the characters
-// that steer the direction of text, which could make it impersonate another
-// name or turn the text after it around.
-QString deviceName(const QString &name);
+// Text from the daemon as the panel shows it, a device's name or a version:
+// at most `longest` characters, control characters and line breaks as
+// spaces, and without the characters that steer the direction of text,
+// which could make a name impersonate another or turn the text after it
+// around.
+QString daemonText(const QString &text, int longest);
 
 // Text from outside, set into a sentence or a label of the panel so that it
 // keeps its own direction and can never reorder what stands around it: an

@@ -49,9 +49,11 @@ void Panel::refreshUpdate()
     // no usable body reads as an empty object.
     const QJsonObject update = client.updateStatus().json.object();
     const QString state = jsonString(update, QStringLiteral("state"));
-    const QString version = jsonString(update, QStringLiteral("version"));
+    const QString version =
+        daemonText(jsonString(update, QStringLiteral("version")), longestVersion);
     const QString last = jsonString(update, QStringLiteral("last"));
-    const QString current = jsonString(update, QStringLiteral("current"));
+    const QString current =
+        daemonText(jsonString(update, QStringLiteral("current")), longestVersion);
     const bool ready = state == QLatin1String("ready");
     const bool busy = state == QLatin1String("checking") || state == QLatin1String("downloading");
 

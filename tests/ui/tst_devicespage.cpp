@@ -177,6 +177,9 @@ private slots:
         named("a right-to-left override is dropped, the date reads on",
               QStringLiteral("Anna's phone\u202E\u2066"), "Anna's phone");
         named("a line break is a space", "Work\nlaptop\r", "Work laptop ");
+        named("a long name is cut, never inside a surrogate pair",
+              QString(62, 'i') + QString::fromUtf8("\xF0\x9F\x98\x80X"),
+              QString(62, 'i') + QChar(0x2026));
     }
 
     void whatTheListShows()

@@ -30,6 +30,10 @@ import sys
 # The newest version of each family of the C library and the C++ runtime
 # that the reader's libraries define. libgcc_s of GCC 4.9 stops at GCC_4.8.0;
 # ARM's CXXABI_ARM family at 1.3.3. GLIBC_PRIVATE is never there to rely on.
+# The libraries the reader has for the module to need: its C library and C++
+# runtime, and the Qt modules Nickel loads.
+READER_LIBRARIES = r'(libc|libm|libdl|libpthread|librt|libgcc_s)\.so\.[0-9]+|libstdc\+\+\.so\.6' \
+                   r'|libQt5(Core|Gui|Widgets|Network)\.so\.5'
 VERSION_LIMITS = {'GLIBC': (2, 19), 'GLIBCXX': (3, 4, 20), 'CXXABI': (1, 3, 8),
                   'CXXABI_ARM': (1, 3, 3), 'GCC': (4, 8, 0)}
 METADATA_MAGIC = b'QTMETADATA  '
@@ -118,9 +122,11 @@ def demangle(names):
 # -------------------------------------------------------------------- checks
 
 def check_versions(module):
-    """1. A version the reader's libraries lack makes the dynamic loader
+    """1. A library or a version the reader lacks makes the dynamic loader
     refuse the whole module, even for a symbol that is never called."""
-    findings, wanted = [], sorted({v for v in module.needs.values() if is_runtime(v)})
+    findings = [f'needs {name}, which the reader does not have' for name in module.libraries
+                if not re.fullmatch(READER_LIBRARIES, name)]
+    wanted = sorted({v for v in module.needs.values() if is_runtime(v)})
     for version in wanted:
         split = split_version(version)
         limit = split and VERSION_LIMITS.get(split[0])

@@ -21,6 +21,7 @@ QT_LIB_DIR = BAD_MODULE = None
 
 class FakeModule:
     def __init__(self, versions):
+        self.libraries = ["libc.so.6"]
         self.needs = {i: v for i, v in enumerate(versions, 2)}
         self.imports = [(f'uses_{v}', v, False) for v in versions]
 
@@ -38,6 +39,13 @@ class SymbolVersions(unittest.TestCase):
                 self.assertEqual(findings == [], passes, findings)
                 if not passes:
                     self.assertIn(f'needed by: uses_{version}', findings[0])
+
+
+    def test_only_libraries_the_reader_has_pass(self):
+        module = FakeModule([])
+        module.libraries = ['libc.so.6', 'libstdc++.so.6', 'libQt5Widgets.so.5', 'libqrencode.so.4']
+        findings, _ = abiaudit.check_versions(module)
+        self.assertEqual(findings, ['needs libqrencode.so.4, which the reader does not have'])
 
 
 class BadModule(unittest.TestCase):
