@@ -1,24 +1,19 @@
 // A process that maps the add-on's module as a program other than Nickel
-// might: without ever creating a Qt application object, or with one but from
-// another thread, as an image read on a worker thread makes Qt do.
+// might: without a Qt application object, or with one but from another
+// thread, as an image read on a worker thread makes Qt do.
 //   barehost [--thread] MODULE
 
 #include <QCoreApplication>
 
-#include <cstdio>
-#include <cstring>
 #include <dlfcn.h>
 #include <thread>
 
 int main(int argc, char **argv)
 {
-    const bool onThread = argc == 3 && std::strcmp(argv[1], "--thread") == 0;
-    if (argc != 2 && !onThread) {
-        std::fprintf(stderr, "usage: barehost [--thread] MODULE\n");
+    if (argc < 2)
         return 2;
-    }
     const char *module = argv[argc - 1];
-    if (!onThread)
+    if (argc == 2)
         return dlopen(module, RTLD_NOW) ? 0 : 1;
     QCoreApplication app(argc, argv);
     bool loaded = false;

@@ -59,14 +59,14 @@ struct Screen {
                 return button;
         return nullptr;
     }
-    // The rows shown, top to bottom: the widgets with a Disconnect button.
+    // The rows shown, top to bottom (in the order they were made): the widgets
+    // with a Disconnect button.
     QList<QWidget *> rows() const
     {
         QList<QWidget *> rows;
         for (TouchButton *button : stack()->widget(0)->findChildren<TouchButton *>())
             if (button->text() == zorvi::uiText("disconnect") && button->isVisibleTo(&page))
                 rows << button->parentWidget();
-        std::sort(rows.begin(), rows.end(), [](QWidget *a, QWidget *b) { return a->y() < b->y(); });
         return rows;
     }
     void tapRow(int i) const { rows().at(i)->findChild<TouchButton *>()->click(); }
