@@ -1,17 +1,16 @@
 #include "clientlist.h"
 
+#include "atomicfile.h"
+#include "codepoints.h"
 #include "daemonlog.h"
+#include "readerstorage.h"
 #include "securerandom.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -19,15 +18,19 @@ namespace zorvid {
 
 namespace {
 
-// After a rename the directory entry must reach the disk too, or a power
-// cut can bring back the old file.
-void syncDirectory(const QString &directory)
+// Whether ID comes back unchanged from any client that decodes it from JSON
+// and percent-encodes it as UTF-8: no broken surrogate, no noncharacter.
+bool canBeNamed(const QString &id)
 {
-    const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
+    const QVector<uint> points = codePoints(id);
+    return std::none_of(points.cbegin(), points.cend(), [](uint code) {
+        return QChar::isSurrogate(code) || QChar::isNonCharacter(code);
+    });
+}
+
+QString hexId(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.left(8).toHex());
 }
 
 QJsonArray toJsonArray(const QVector<PairedClient> &clients)
@@ -42,8 +45,9 @@ QJsonArray toJsonArray(const QVector<PairedClient> &clients)
 
 } // namespace
 
-ClientList::ClientList(const QString &file)
+ClientList::ClientList(const QString &file, ReaderStorage &storage)
     : file(file)
+    , storage(storage)
 {
 }
 
@@ -80,12 +84,19 @@ bool ClientList::load()
     }
 
     int skipped = 0;
+    int renamed = 0;
     for (const QJsonValue &entry : clients.toArray()) {
         const QJsonObject object = entry.toObject();
         PairedClient client;
         client.id = object.value(QLatin1String("id")).toString();
         client.name = object.value(QLatin1String("name")).toString();
         client.pairedAt = qint64(object.value(QLatin1String("paired_at")).toDouble());
+        if (!client.id.isEmpty() && !canBeNamed(client.id)) {
+            const QByteArray old(reinterpret_cast<const char *>(client.id.utf16()),
+                                 client.id.size() * 2);
+            client.id = hexId(QCryptographicHash::hash(old, QCryptographicHash::Sha256));
+            ++renamed;
+        }
         const bool duplicate = std::any_of(
             list.cbegin(), list.cend(), [&](const PairedClient &c) { return c.id == client.id; });
         if (client.id.isEmpty() || duplicate) {
@@ -97,6 +108,9 @@ bool ClientList::load()
     if (skipped > 0)
         daemonLog(QStringLiteral("%1: skipped %2 entries without a usable id")
                       .arg(file, QString::number(skipped)));
+    if (renamed > 0)
+        daemonLog(QStringLiteral("%1: %2 ids that no request could name were replaced")
+                      .arg(file, QString::number(renamed)));
     return true;
 }
 
@@ -129,12 +143,10 @@ ClientList::Removal ClientList::remove(const QString &id)
     return Removal::Removed;
 }
 
-QString ClientList::newId(const QString &name) const
+QString ClientList::newId() const
 {
-    const QString base = name.isEmpty() ? QStringLiteral("device") : name;
     for (;;) {
-        const QString id =
-            base + QLatin1Char('/') + QString::fromLatin1(SecureRandom::bytes(4).toHex());
+        const QString id = hexId(SecureRandom::bytes(8));
         const bool taken = std::any_of(list.cbegin(), list.cend(),
                                        [&](const PairedClient &c) { return c.id == id; });
         if (!taken)
@@ -147,16 +159,13 @@ bool ClientList::write(const QVector<PairedClient> &clients) const
     const QByteArray bytes = QJsonDocument(QJsonObject{{"clients", toJsonArray(clients)}})
                                  .toJson(QJsonDocument::Indented);
 
-    // QSaveFile writes a temporary file beside the list, flushes and syncs
-    // it, and renames it over the list only when all of that worked.
-    QSaveFile output(file);
-    if (!output.open(QIODevice::WriteOnly) || output.write(bytes) != bytes.size() ||
-        !output.commit()) {
-        daemonLog(QStringLiteral("cannot save %1: %2").arg(file, output.errorString()));
-        return false;
-    }
-    syncDirectory(QFileInfo(file).absolutePath());
-    return true;
+    QString error;
+    if (!storage.canWrite())
+        error = QStringLiteral("the reader's storage is not mounted");
+    else if (replaceFile(file, bytes, &error))
+        return true;
+    daemonLog(QStringLiteral("cannot save %1: %2").arg(file, error));
+    return false;
 }
 
 } // namespace zorvid

@@ -3,6 +3,7 @@
 #include "clientlist.h"
 #include "daemonlog.h"
 #include "pairing.h"
+#include "readerstorage.h"
 #include "updater.h"
 
 #include <QJsonObject>
@@ -16,10 +17,11 @@ const QByteArray clientPrefix = "/clients/";
 } // namespace
 
 DaemonApi::DaemonApi(Pairing &pairing, ClientList &clients, Updater &updater,
-                     std::function<void()> onRestart)
+                     const ReaderStorage &storage, std::function<void()> onRestart)
     : pairing(pairing)
     , clients(clients)
     , updater(updater)
+    , storage(storage)
     , onRestart(std::move(onRestart))
 {
 }
@@ -28,6 +30,11 @@ HttpReply DaemonApi::handle(const HttpRequest &request)
 {
     const QByteArray &method = request.method;
     const QByteArray &path = request.path;
+    const bool needsState = path == "/clients" || path.startsWith(clientPrefix) ||
+                            path == "/update" || path.startsWith("/update/") ||
+                            (path == "/pairing" && method == "POST");
+    if (needsState && !storage.isReady())
+        return HttpReply::error(503, "the reader's storage is not available");
     if (path == "/pairing")
         return pairingEndpoint(method);
     if (path == "/clients") {

@@ -29,8 +29,15 @@ Endpoints on /tmp/zorvid.sock:
   POST   /update/restart  202 when an update is ready (see below), else 409
 Bad requests get 400, unknown paths 404, wrong methods 405, a request line
 and header fields over 8 KiB or a body over 8 KiB 413, a request not complete
-within --request-timeout 408. At most 64 connections are open at once;
-more get 503.
+within --request-timeout 408. After its reply a connection reads and drops
+what the client still sends (at most 1 MiB, for 2 s) until the client closes.
+Each listener holds at most 64 connections at once (fewer when the limit of
+open files is low; zorvid raises it to its hard limit): a new one over that
+drops the oldest connection that has had its reply, or else the oldest still
+waiting for its request, which gets 503 if it can take it.
+
+The socket is readable and writable by zorvid's user alone. Only one zorvid
+runs at a time: it holds a lock on /tmp/zorvid.lock, and a second one exits.
 
 Pairing: the code is 6 characters from ABCDEFGHJKMNPQRSTUVWXYZ23456789. The
 offer's "url" is http://127.0.0.1:PORT/pair#CODE and its QR symbol encodes
@@ -43,6 +50,11 @@ For example:
   zorvid-phone --name Phone 'http://127.0.0.1:8732/pair#ABC234'
 After --pairing-attempts wrong codes the offer is withdrawn.
 
+Names: a device's name is cleaned when it pairs (control, format and broken
+characters, so direction overrides and zero-width characters, are dropped;
+at most 64 characters). Its id is 16 hexadecimal digits; an id of an earlier
+list that no request could name is replaced at start by one derived from it.
+
 Files:
   STATE_DIR/clients.json  the paired devices, {"clients":[{"id","name",
                           "paired_at"}]}, replaced atomically on every change;
@@ -51,6 +63,12 @@ Files:
   STATE_DIR/update.json   {"installed": VERSION} once an update is installed
   --install-slot FILE     where a downloaded update waits for the restart
   /tmp/zorvi-update-ready exists exactly while an update is ready
+A write that does not reach the storage (a full one, say) is answered 500 and
+logged; the file before it stays whole. While a state folder under --storage
+lies on a storage that is not mounted, nothing is read or written there:
+GET /clients, the /update endpoints, POST /pairing and POST /pair are
+answered 503 until it is mounted, and then the state is read from it.
+A pairing code's minutes count the reader's sleep.
 
 Updates: a check lasts --check-seconds. It fails with --update-fails
 ("last":"failed"); it finds nothing without --update-available or when that
@@ -65,8 +83,8 @@ and exits with status 3; started again, it reports the new "current".
 
 Signals and exit status: SIGTERM or SIGINT stop it cleanly (socket file
 removed, state saved): status 0. A socket file left by a daemon that is gone
-is removed at start; another live daemon on the socket, a state folder that
-cannot be created or a port in use: status 1. Bad options: status 2. Restart
+is replaced at start; another zorvid running, a state folder that cannot be
+created or a port in use: status 1. Bad options: status 2. Restart
 for an update: status 3.
 )";
 
@@ -114,6 +132,9 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
     parser.addOptions({
         {QStringLiteral("state-dir"),
          QStringLiteral("Folder of the client list (default %1).").arg(stateDir),
+         QStringLiteral("DIR")},
+        {QStringLiteral("storage"),
+         QStringLiteral("Mount point of the reader's storage (default %1).").arg(storagePath),
          QStringLiteral("DIR")},
         {QStringLiteral("phone-port"),
          QStringLiteral(
@@ -167,6 +188,8 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
 
     if (parser.isSet(QStringLiteral("state-dir")))
         stateDir = parser.value(QStringLiteral("state-dir"));
+    if (parser.isSet(QStringLiteral("storage")))
+        storagePath = parser.value(QStringLiteral("storage"));
     if (parser.isSet(QStringLiteral("install-slot")))
         installSlot = parser.value(QStringLiteral("install-slot"));
     checkFails = parser.isSet(QStringLiteral("update-fails"));
@@ -181,8 +204,8 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
         readVersion(parser, QStringLiteral("update-available"), &offeredVersion);
     if (!valid)
         return Outcome::Invalid;
-    if (stateDir.isEmpty() || installSlot.isEmpty()) {
-        std::fprintf(stderr, "zorvid: --state-dir and --install-slot want a path\n");
+    if (stateDir.isEmpty() || installSlot.isEmpty() || storagePath.isEmpty()) {
+        std::fprintf(stderr, "zorvid: --state-dir, --storage and --install-slot want a path\n");
         return Outcome::Invalid;
     }
     return Outcome::Run;

@@ -8,6 +8,8 @@ namespace zorvid {
 // What zorvid's command line sets.
 struct DaemonOptions {
     QString stateDir = QStringLiteral("/mnt/onboard/.adds/zorvi/zorvid");
+    // The reader's storage: a state folder under it waits for it to be mounted.
+    QString storagePath = QStringLiteral("/mnt/onboard");
     int phonePort = 8732;
     int pairingSeconds = 600;
     int pairingAttempts = 5;

@@ -5,12 +5,28 @@
 #include <QLocalSocket>
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
 namespace zorvid {
+
+namespace {
+
+qintptr descriptorOf(QIODevice *socket)
+{
+    if (auto *local = qobject_cast<QLocalSocket *>(socket))
+        return local->socketDescriptor();
+    if (auto *tcp = qobject_cast<QAbstractSocket *>(socket))
+        return tcp->socketDescriptor();
+    return -1;
+}
+
+} // namespace
 
 HttpConnection::HttpConnection(QIODevice *socket, const QString &logPrefix,
                                const ConnectionLimits &limits, Handler handler, QObject *parent)
     : QObject(parent)
     , socket(socket)
+    , descriptor(descriptorOf(socket))
     , logPrefix(logPrefix)
     , limits(limits)
     , handler(std::move(handler))
@@ -21,6 +37,7 @@ HttpConnection::HttpConnection(QIODevice *socket, const QString &logPrefix,
     connect(&deadline, &QTimer::timeout, this, &HttpConnection::deadlinePassed);
     deadline.start(limits.requestTimeoutMs);
     connect(socket, &QIODevice::readyRead, this, &HttpConnection::readAvailable);
+    connect(socket, &QIODevice::bytesWritten, this, &HttpConnection::closeSendingSideWhenWritten);
     if (auto *local = qobject_cast<QLocalSocket *>(socket))
         connect(local, &QLocalSocket::disconnected, this, &HttpConnection::finish);
     else if (auto *tcp = qobject_cast<QAbstractSocket *>(socket))
@@ -30,29 +47,27 @@ HttpConnection::HttpConnection(QIODevice *socket, const QString &logPrefix,
         QTimer::singleShot(0, this, &HttpConnection::readAvailable);
 }
 
-void HttpConnection::refuse(const HttpReply &reply)
+void HttpConnection::drop()
 {
-    daemonLog(logPrefix +
-              QStringLiteral("%1 %2").arg(reply.status).arg(QString::fromUtf8(reply.note)));
-    // The reply goes out at once, but the connection is closed only once the
-    // request has come in (or the linger time is up): closing a local socket
-    // with unread bytes resets it, and the client would lose the reply.
-    replied = true;
-    refusing = true;
-    socket->write(reply.toBytes());
-    deadline.start(limits.lingerMs);
+    if (finished)
+        return;
+    if (!replied) {
+        const QByteArray busy = HttpReply::error(503, "too many connections").toBytes();
+        ::send(int(descriptor), busy.constData(), size_t(busy.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+    }
+    abort();
 }
 
 void HttpConnection::readAvailable()
 {
     const QByteArray bytes = socket->readAll();
-    if (refusing) {
-        if (reader.feed(bytes) != RequestReader::Progress::NeedMore)
-            close();
+    if (replied) {
+        // Whatever follows the request is dropped, up to a bound.
+        drained += bytes.size();
+        if (drained > limits.drainBytes)
+            abort();
         return;
     }
-    if (replied)
-        return; // the request is answered; whatever follows is dropped
     if (opening.size() < 64)
         opening += bytes.left(64 - opening.size());
 
@@ -89,18 +104,18 @@ void HttpConnection::send(const HttpReply &reply)
     replied = true;
     afterSent = reply.afterSent;
     socket->write(reply.toBytes());
-    // From here the deadline bounds how long the reply may take to leave.
+    // From here the deadline bounds how long the peer may take to go.
     deadline.start(limits.lingerMs);
-    close();
 }
 
-void HttpConnection::close()
+void HttpConnection::closeSendingSideWhenWritten()
 {
-    // Both wait until what was written has left before they close.
-    if (auto *local = qobject_cast<QLocalSocket *>(socket))
-        local->disconnectFromServer();
-    else if (auto *tcp = qobject_cast<QAbstractSocket *>(socket))
-        tcp->disconnectFromHost();
+    if (!replied || halfClosed || socket->bytesToWrite() > 0)
+        return;
+    halfClosed = true;
+    // The peer reads the reply to its end and closes; until then the
+    // connection reads and drops what still comes.
+    ::shutdown(int(descriptor), SHUT_WR);
 }
 
 void HttpConnection::deadlinePassed()
@@ -112,7 +127,11 @@ void HttpConnection::deadlinePassed()
         send(HttpReply::error(408, "request not complete in time"));
         return;
     }
-    // The peer does not take the reply: drop it.
+    abort();
+}
+
+void HttpConnection::abort()
+{
     if (auto *local = qobject_cast<QLocalSocket *>(socket))
         local->abort();
     else if (auto *tcp = qobject_cast<QAbstractSocket *>(socket))

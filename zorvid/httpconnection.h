@@ -18,14 +18,21 @@ struct ConnectionLimits {
     int bodyBytes = 8 * 1024;
     // From the connection to the end of the request.
     int requestTimeoutMs = 5000;
-    // From the reply to the close, for a peer that does not read it.
+    // From the reply to the close, for a peer that does not read the reply
+    // or goes on sending.
     int lingerMs = 2000;
+    // What a peer may still send after its reply before it is cut off.
+    int drainBytes = 1024 * 1024;
 };
 
 // One connection that carries one request and one reply: it reads the
-// request as it arrives, answers it through the handler, closes, and deletes
-// itself. A client that sends too much gets 413, one that is too slow 408,
-// and neither holds up any other connection.
+// request as it arrives, answers it through the handler and deletes itself
+// once the peer has gone. A client that sends too much gets 413, one that is
+// too slow 408, and neither holds up any other connection. After the reply
+// the connection closes its sending side and reads and drops whatever the
+// peer still sends (a refused request may still be on its way), within
+// bounds of time and size: closed with unread bytes, a socket is reset, and
+// the peer may lose the reply.
 class HttpConnection : public QObject {
     Q_OBJECT
 
@@ -37,18 +44,24 @@ public:
     HttpConnection(QIODevice *socket, const QString &logPrefix, const ConnectionLimits &limits,
                    Handler handler, QObject *parent);
 
-    // Answers at once, before the request has come in: for a connection
-    // over the limit.
-    void refuse(const HttpReply &reply);
+    bool isAnswered() const { return replied; }
+    // The whole reply has gone to the kernel: only the peer's leaving is
+    // awaited.
+    bool isHandedOver() const { return halfClosed; }
+    // Ends the connection at once, to make room for a newer one; a request
+    // not yet answered gets 503 as far as the socket takes it.
+    void drop();
 
 private:
     void readAvailable();
     void send(const HttpReply &reply);
-    void close();
+    void closeSendingSideWhenWritten();
     void deadlinePassed();
+    void abort();
     void finish();
 
     QIODevice *socket;
+    qintptr descriptor;
     QString logPrefix;
     ConnectionLimits limits;
     Handler handler;
@@ -57,8 +70,8 @@ private:
     QByteArray opening;
     QTimer deadline;
     bool replied = false;
-    // Answered by refuse(): still reading the request before closing.
-    bool refusing = false;
+    bool halfClosed = false;
+    qint64 drained = 0;
     bool finished = false;
     std::function<void()> afterSent;
 };

@@ -4,8 +4,10 @@
 #include "daemonapi.h"
 #include "daemonlog.h"
 #include "daemonoptions.h"
+#include "instancelock.h"
 #include "pairing.h"
 #include "phoneserver.h"
+#include "readerstorage.h"
 #include "socketserver.h"
 #include "terminationsignals.h"
 #include "updater.h"
@@ -20,6 +22,7 @@ using namespace zorvid;
 namespace {
 
 const char socketPath[] = "/tmp/zorvid.sock";
+const char lockPath[] = "/tmp/zorvid.lock";
 const char readyFlag[] = "/tmp/zorvi-update-ready";
 
 // The exit status after a restart for an update.
@@ -50,13 +53,12 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    if (!QDir().mkpath(options.stateDir))
-        return fail(QStringLiteral("cannot create the state folder %1").arg(options.stateDir));
-    const QDir stateDir(options.stateDir);
-    ClientList clients(stateDir.filePath(QStringLiteral("clients.json")));
-    if (!clients.load())
-        return fail(QStringLiteral("cannot read the client list"));
+    QString error;
+    InstanceLock lock;
+    if (!lock.acquire(QString::fromLatin1(lockPath), &error))
+        return fail(error);
 
+    const QDir stateDir(options.stateDir);
     Updater::Settings updates;
     updates.factoryVersion = options.currentVersion;
     updates.offeredVersion = options.offeredVersion;
@@ -66,21 +68,39 @@ int main(int argc, char **argv)
     updates.installSlot = options.installSlot;
     updates.readyFlag = QString::fromLatin1(readyFlag);
     updates.installedFile = stateDir.filePath(QStringLiteral("update.json"));
-    Updater updater(updates);
-    updater.start();
+
+    ReaderStorage storage(options.storagePath, options.stateDir);
+    ClientList clients(stateDir.filePath(QStringLiteral("clients.json")), storage);
+    Updater updater(updates, storage);
+    // The state is read now, or when the reader's storage comes back.
+    const bool stateRead = storage.start([&] {
+        if (!QDir().mkpath(options.stateDir)) {
+            daemonLog(QStringLiteral("cannot create the state folder %1").arg(options.stateDir));
+            return false;
+        }
+        if (!clients.load()) {
+            daemonLog(QStringLiteral("cannot read the client list"));
+            return false;
+        }
+        updater.start();
+        return true;
+    });
+    if (!stateRead)
+        return 1;
 
     Pairing pairing(clients, Pairing::Settings{options.pairingSeconds, options.pairingAttempts});
     ConnectionLimits limits;
     limits.requestTimeoutMs = options.requestTimeoutMs;
+    const int capacity = ConnectionPool::capacityFor(2);
 
-    QString error;
-    PhoneServer phone(pairing, limits);
+    PhoneServer phone(pairing, storage, capacity, limits);
     if (!phone.listen(quint16(options.phonePort), &error))
         return fail(error);
     pairing.setAddress(phone.address());
 
-    DaemonApi api(pairing, clients, updater, [] { QCoreApplication::exit(restartedStatus); });
-    SocketServer server(QString::fromLatin1(socketPath), limits,
+    DaemonApi api(pairing, clients, updater, storage,
+                  [] { QCoreApplication::exit(restartedStatus); });
+    SocketServer server(QString::fromLatin1(socketPath), capacity, limits,
                         [&api](const HttpRequest &request) { return api.handle(request); });
     if (!server.listen(&error))
         return fail(error);
@@ -94,11 +114,13 @@ int main(int argc, char **argv)
     if (!termination.isValid())
         return fail(QStringLiteral("cannot watch for SIGTERM"));
 
-    daemonLog(
-        QStringLiteral("listening on %1, pairing at %2, %3 paired clients, version %4 installed")
-            .arg(QLatin1String(socketPath), phone.address())
-            .arg(clients.clients().size())
-            .arg(updater.installedVersion()));
+    const QString state = storage.isReady()
+                              ? QStringLiteral("%1 paired clients, version %2 installed")
+                                    .arg(clients.clients().size())
+                                    .arg(updater.installedVersion())
+                              : QStringLiteral("the state waits for the reader's storage");
+    daemonLog(QStringLiteral("listening on %1, pairing at %2, %3")
+                  .arg(QLatin1String(socketPath), phone.address(), state));
     const int status = app.exec();
     server.close();
     daemonLog(status == restartedStatus ? QStringLiteral("exiting for the restart")

@@ -1,13 +1,29 @@
 #include "pairing.h"
 
 #include "clientlist.h"
+#include "codepoints.h"
 #include "daemonlog.h"
 #include "pairingcode.h"
 #include "qrsymbol.h"
 
 #include <QDateTime>
 
+#include <ctime>
+
 namespace zorvid {
+
+namespace {
+
+// Milliseconds since the reader booted, its sleep included: the offer's
+// minutes are the owner's minutes, and a monotonic clock stops in sleep.
+qint64 bootClockMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+} // namespace
 
 Pairing::Pairing(ClientList &clients, const Settings &settings)
     : clients(clients)
@@ -21,7 +37,7 @@ QJsonObject Pairing::offer()
     // The code rides in the fragment, so a phone that scans the QR symbol
     // can fill it in without anyone typing it.
     url = address_ + QLatin1Char('#') + code;
-    expiry = QDeadlineTimer(qint64(settings.validitySeconds) * 1000);
+    expiresAtMs = bootClockMs() + qint64(settings.validitySeconds) * 1000;
     wrongCodes = 0;
     paired = PairedClient();
     stateNow = State::Waiting;
@@ -40,7 +56,7 @@ QJsonObject Pairing::status()
     if (stateNow == State::Waiting) {
         body.insert(QLatin1String("code"), code);
         body.insert(QLatin1String("url"), url);
-        body.insert(QLatin1String("expires_in"), int((expiry.remainingTime() + 999) / 1000));
+        body.insert(QLatin1String("expires_in"), int((expiresAtMs - bootClockMs() + 999) / 1000));
         body.insert(QLatin1String("attempts_left"), settings.wrongCodeLimit - wrongCodes);
     } else if (stateNow == State::Paired) {
         body.insert(QLatin1String("name"), paired.name);
@@ -84,7 +100,7 @@ Pairing::Submission Pairing::submit(const QString &typedCode, const QString &nam
     }
 
     PairedClient client;
-    client.id = clients.newId(shownName);
+    client.id = clients.newId();
     client.name = shownName;
     client.pairedAt = QDateTime::currentSecsSinceEpoch();
     // Unsaved, the device is not paired, and the offer still waits for it.
@@ -122,8 +138,21 @@ QString Pairing::state()
 QString Pairing::cleanName(const QString &name)
 {
     QString clean;
-    for (const QChar c : name)
-        clean += c.category() == QChar::Other_Control ? QLatin1Char(' ') : c;
+    for (uint code : codePoints(name)) {
+        if (QChar::isSurrogate(code) || QChar::isNonCharacter(code))
+            continue;
+        switch (QChar::category(code)) {
+        case QChar::Other_Format:
+            continue;
+        case QChar::Other_Control:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            clean += QLatin1Char(' ');
+            continue;
+        default:
+            clean += QString::fromUcs4(&code, 1);
+        }
+    }
     clean = clean.simplified();
     if (clean.size() > 64)
         clean.truncate(clean.at(63).isHighSurrogate() ? 63 : 64);
@@ -133,7 +162,7 @@ QString Pairing::cleanName(const QString &name)
 // An offer expires when it is next looked at after its time is up.
 Pairing::State Pairing::current()
 {
-    if (stateNow == State::Waiting && expiry.hasExpired()) {
+    if (stateNow == State::Waiting && bootClockMs() >= expiresAtMs) {
         stateNow = State::Expired;
         daemonLog(QStringLiteral("pairing offer %1 expired").arg(code));
     }

@@ -2,7 +2,6 @@
 
 #include "pairedclient.h"
 
-#include <QDeadlineTimer>
 #include <QJsonObject>
 #include <QString>
 
@@ -53,8 +52,9 @@ public:
     // "none", "waiting", "paired", "expired", "cancelled" or "too_many_attempts".
     QString state();
 
-    // A device name fit to show: no control characters, trimmed, at most
-    // 64 characters.
+    // A device name fit to show and safe to write: no control, format or
+    // broken characters (so no direction override and nothing of zero
+    // width), blanks simplified, at most 64 UTF-16 units.
     static QString cleanName(const QString &name);
 
 private:
@@ -67,7 +67,8 @@ private:
     State stateNow = State::None;
     QString code;
     QString url;
-    QDeadlineTimer expiry;
+    // On the clock that counts the reader's sleep, as its owner does.
+    qint64 expiresAtMs = 0;
     int wrongCodes = 0;
     PairedClient paired;
 };

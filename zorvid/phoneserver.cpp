@@ -1,6 +1,8 @@
 #include "phoneserver.h"
 
+#include "daemonlog.h"
 #include "pairing.h"
+#include "readerstorage.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -43,12 +45,29 @@ QJsonObject formFields(const QByteArray &body)
 
 } // namespace
 
-PhoneServer::PhoneServer(Pairing &pairing, const ConnectionLimits &limits, QObject *parent)
+PhoneServer::PhoneServer(Pairing &pairing, const ReaderStorage &storage, int capacity,
+                         const ConnectionLimits &limits, QObject *parent)
     : QObject(parent)
     , pairing(pairing)
-    , limits(limits)
+    , storage(storage)
+    , pool(QStringLiteral("phone "), capacity, limits,
+           [this](const HttpRequest &request) { return handle(request); })
 {
+    // Few at a time, so that the requests of those taken are read between
+    // two batches of a burst.
+    server.setMaxPendingConnections(16);
     connect(&server, &QTcpServer::newConnection, this, &PhoneServer::acceptPending);
+    // QTcpServer pauses when accepting fails for want of descriptors, for good.
+    resume.setSingleShot(true);
+    resume.setInterval(100);
+    connect(&resume, &QTimer::timeout, &server, &QTcpServer::resumeAccepting);
+    connect(&server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+        if (!failing)
+            daemonLog(QStringLiteral("phone cannot accept a connection: %1; trying again")
+                          .arg(server.errorString()));
+        failing = true;
+        resume.start();
+    });
 }
 
 bool PhoneServer::listen(quint16 port, QString *error)
@@ -69,9 +88,10 @@ QString PhoneServer::address() const
 void PhoneServer::acceptPending()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
-        new HttpConnection(
-            socket, QStringLiteral("phone "), limits,
-            [this](const HttpRequest &request) { return handle(request); }, this);
+        if (failing)
+            daemonLog(QStringLiteral("phone accepting connections again"));
+        failing = false;
+        pool.adopt(socket);
     }
 }
 
@@ -93,6 +113,8 @@ HttpReply PhoneServer::handle(const HttpRequest &request)
 
 HttpReply PhoneServer::submit(const HttpRequest &request)
 {
+    if (!storage.isReady())
+        return HttpReply::error(503, "the reader's storage is not available");
     const QByteArray type = request.header("content-type").split(';').first().trimmed().toLower();
     QJsonObject fields;
     if (type == "application/json") {

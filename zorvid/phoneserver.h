@@ -1,23 +1,28 @@
 #pragma once
 
-#include "httpconnection.h"
+#include "connectionpool.h"
 
 #include <QObject>
 #include <QTcpServer>
+#include <QTimer>
 
 namespace zorvid {
 
 class Pairing;
+class ReaderStorage;
 
 // The other device's way in: a small HTTP endpoint on the loopback
 // interface. GET /pair serves a form; POST /pair takes "code" and "name",
 // as a form (application/x-www-form-urlencoded) or as a JSON object, and
 // answers in JSON: 200 {"state":"paired","id","name"}, 403 {"error",
 // "attempts_left"} for a wrong code, 410 {"error","state"} when no offer
-// waits, 400 for a missing field.
+// waits, 400 for a missing field, 503 while the reader's storage is away.
+// Connections go to a ConnectionPool; accepting that fails pauses for a
+// moment and goes on.
 class PhoneServer : public QObject {
 public:
-    PhoneServer(Pairing &pairing, const ConnectionLimits &limits, QObject *parent = nullptr);
+    PhoneServer(Pairing &pairing, const ReaderStorage &storage, int capacity,
+                const ConnectionLimits &limits, QObject *parent = nullptr);
 
     // Port 0 takes any free port; address() then holds the one taken.
     bool listen(quint16 port, QString *error);
@@ -30,8 +35,11 @@ private:
     HttpReply submit(const HttpRequest &request);
 
     Pairing &pairing;
-    ConnectionLimits limits;
+    const ReaderStorage &storage;
+    ConnectionPool pool;
     QTcpServer server;
+    QTimer resume;
+    bool failing = false;
 };
 
 } // namespace zorvid

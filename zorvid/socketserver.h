@@ -1,27 +1,28 @@
 #pragma once
 
-#include "httpconnection.h"
+#include "connectionpool.h"
 
-#include <QLocalServer>
 #include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <memory>
 
 namespace zorvid {
 
-// The daemon's end of the local socket: accepts connections and gives each
-// its own HttpConnection, up to a number open at once.
+// The daemon's end of the local socket, readable and writable by its owner
+// alone. Connections go to a ConnectionPool. Accepting never ends: when it
+// fails (no descriptor left, say) it pauses for a moment and goes on, and
+// the socket file stays where it is.
 class SocketServer : public QObject {
 public:
-    // Past this many open connections a new one is answered 503 at once,
-    // so that idle clients cannot use up the daemon's file descriptors.
-    static constexpr int maxConnections = 64;
-
-    SocketServer(const QString &path, const ConnectionLimits &limits,
+    SocketServer(const QString &path, int capacity, const ConnectionLimits &limits,
                  HttpConnection::Handler handler, QObject *parent = nullptr);
     ~SocketServer() override;
 
-    // Listens at the path. A socket file left by a daemon that is gone is
-    // removed first; a live daemon there, or a file that is not a socket,
-    // makes it fail with the reason in ERROR.
+    // Listens at the path. The caller holds the instance lock, so a socket
+    // file found there was left by a daemon that is gone and is replaced; a
+    // file that is not a socket makes it fail with the reason in ERROR.
     bool listen(QString *error);
     // Stops listening and removes the socket file.
     void close();
@@ -30,10 +31,11 @@ private:
     void acceptPending();
 
     QString path;
-    ConnectionLimits limits;
-    HttpConnection::Handler handler;
-    QLocalServer server;
-    int openConnections = 0;
+    ConnectionPool pool;
+    int descriptor = -1;
+    std::unique_ptr<QSocketNotifier> notifier;
+    QTimer resume;
+    bool failing = false;
 };
 
 } // namespace zorvid

@@ -1,12 +1,13 @@
 #include "updater.h"
 
+#include "atomicfile.h"
 #include "daemonlog.h"
+#include "readerstorage.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QVersionNumber>
 
 namespace zorvid {
@@ -21,20 +22,12 @@ bool isNewer(const QString &candidate, const QString &installed)
     return QVersionNumber::fromString(candidate) > QVersionNumber::fromString(installed);
 }
 
-bool saveFile(const QString &path, const QByteArray &bytes, QString *error)
-{
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    *error = file.errorString();
-    return false;
-}
-
 } // namespace
 
-Updater::Updater(const Settings &settings, QObject *parent)
+Updater::Updater(const Settings &settings, ReaderStorage &storage, QObject *parent)
     : QObject(parent)
     , settings(settings)
+    , storage(storage)
 {
     checkTimer.setSingleShot(true);
     downloadTimer.setSingleShot(true);
@@ -44,6 +37,10 @@ Updater::Updater(const Settings &settings, QObject *parent)
 
 void Updater::start()
 {
+    checkTimer.stop();
+    downloadTimer.stop();
+    state = State::Idle;
+    version.clear();
     current = settings.factoryVersion;
     QFile installed(settings.installedFile);
     if (installed.open(QIODevice::ReadOnly)) {
@@ -128,8 +125,7 @@ void Updater::finishCheck()
 void Updater::finishDownload()
 {
     QString error;
-    QDir().mkpath(QFileInfo(settings.installSlot).absolutePath());
-    if (!saveFile(settings.installSlot, stagedMarker + version.toUtf8() + '\n', &error)) {
+    if (!save(settings.installSlot, stagedMarker + version.toUtf8() + '\n', &error)) {
         daemonLog(QStringLiteral("update %1 cannot be staged in %2: %3")
                       .arg(version, settings.installSlot, error));
         state = State::Idle;
@@ -159,7 +155,7 @@ Updater::Installation Updater::install()
     // between, the next start finds the update installed and the slot stale.
     QString error;
     const QByteArray record = QJsonDocument(QJsonObject{{"installed", version}}).toJson();
-    if (!saveFile(settings.installedFile, record, &error)) {
+    if (!save(settings.installedFile, record, &error)) {
         daemonLog(QStringLiteral("cannot record the installed version in %1: %2")
                       .arg(settings.installedFile, error));
         return Installation::NotSaved;
@@ -172,6 +168,16 @@ Updater::Installation Updater::install()
     state = State::Idle;
     last = QStringLiteral("none");
     return Installation::Installed;
+}
+
+bool Updater::save(const QString &path, const QByteArray &bytes, QString *error)
+{
+    if (storage.canWrite()) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        return replaceFile(path, bytes, error);
+    }
+    *error = QStringLiteral("the reader's storage is not mounted");
+    return false;
 }
 
 QString Updater::stagedVersion() const

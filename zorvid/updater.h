@@ -8,6 +8,8 @@
 
 namespace zorvid {
 
+class ReaderStorage;
+
 // The add-on's updates in the stand-in world. A check takes a while and then
 // finds the version offered on the command line, or nothing, or fails; a
 // newer version is downloaded for a while and then staged in the install
@@ -32,10 +34,11 @@ public:
 
     enum class Installation { Installed, NothingReady, SlotLost, NotSaved };
 
-    explicit Updater(const Settings &settings, QObject *parent = nullptr);
+    Updater(const Settings &settings, ReaderStorage &storage, QObject *parent = nullptr);
 
     // Reads the installed version and an update already staged by an
-    // earlier run (which is ready again), and makes the flag agree.
+    // earlier run (which is ready again), and makes the flag agree. Run
+    // again when the reader's storage comes back.
     void start();
     // The body of GET "/update": "state" ("idle", "checking", "downloading",
     // "ready"), "version", "last" ("none", "up_to_date", "found", "blocked",
@@ -56,8 +59,10 @@ private:
     // is empty or holds someone else's file.
     QString stagedVersion() const;
     void setFlag(bool present);
+    bool save(const QString &path, const QByteArray &bytes, QString *error);
 
     Settings settings;
+    ReaderStorage &storage;
     State state = State::Idle;
     QString version;
     QString last = QStringLiteral("none");

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace zorvid {
+
+// Replaces PATH with BYTES so that the file is at every moment the old
+// content or the new one, whole: the bytes go to a temporary file beside it
+// (mode 0600), which is synced and renamed over it, and then the folder is
+// synced. Every step is checked, so a storage that is full or gone fails the
+// call (false, with the reason in ERROR), the old file stays as it was and
+// the temporary one is removed.
+bool replaceFile(const QString &path, const QByteArray &bytes, QString *error);
+
+} // namespace zorvid

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+namespace zorvid {
+
+// The reader's storage, which holds the daemon's state when the state folder
+// lies under its mount point. While it is away (a USB session, early boot)
+// the mount point is a bare folder of the root file system: the state there
+// is not the owner's, so nothing is read or written until the storage is
+// mounted again, and the state is read afresh when it is.
+class ReaderStorage : public QObject {
+public:
+    ReaderStorage(const QString &mountPoint, const QString &stateDir, QObject *parent = nullptr);
+
+    // READ reads the state; false when it cannot, which ends the daemon.
+    // It runs now if the storage is there, or else once it is mounted, and
+    // again whenever it comes back. False when READ failed now.
+    bool start(std::function<bool()> read);
+    // Whether the state has been read and the storage was there when last
+    // looked at: requests that need the state are refused until then.
+    bool isReady() const { return ready; }
+    // Checked before every write. Once the storage is found gone the state
+    // is not ready until it is back.
+    bool canWrite();
+
+private:
+    bool isPresent() const;
+    void watch();
+    void poll();
+
+    QString mountPoint;
+    // The state folder lies on the storage: otherwise it is always present.
+    bool onStorage;
+    std::function<bool()> arrival;
+    bool ready = false;
+    QTimer poller;
+};
+
+} // namespace zorvid
