@@ -5,6 +5,7 @@
 //   scripts/isolate build/bench/zorvid/bench-zorvid [CLIENTS] [REQUESTS]
 // At most REQUESTS requests (default 4000) and at most 30 s.
 
+#include "benchdaemon.h"
 #include "daemon/daemonclient.h"
 
 #include <QCoreApplication>
@@ -44,20 +45,6 @@ bool writeClientList(const QString &file)
            output.write(QJsonDocument(QJsonObject{{"clients", clients}}).toJson()) > 0;
 }
 
-// Waits at most 5 s for zorvid's start line in its log file.
-bool waitUntilListening(QProcess &daemon, const QString &log)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 5000 && daemon.state() == QProcess::Running) {
-        QFile file(log);
-        if (file.open(QIODevice::ReadOnly) && file.readAll().contains("listening on"))
-            return true;
-        QThread::msleep(10);
-    }
-    return false;
-}
-
 double percentile(const std::vector<qint64> &sorted, double p)
 {
     return sorted.empty() ? 0 : sorted[size_t(p * double(sorted.size() - 1))] / 1000.0;
@@ -76,22 +63,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench-zorvid: cannot write the client list under /tmp\n");
         return 1;
     }
-    // The daemon logs a line per request; a file keeps it from ever waiting
-    // on a full pipe.
-    const QString log = state.filePath(QStringLiteral("zorvid.log"));
-    QProcess daemon;
-    daemon.setStandardErrorFile(log);
-    daemon.start(QStringLiteral(ZORVID), {QStringLiteral("--state-dir"), state.path(),
-                                          QStringLiteral("--phone-port"), QStringLiteral("0")});
-    if (!daemon.waitForStarted(5000) || !waitUntilListening(daemon, log)) {
-        QFile file(log);
-        file.open(QIODevice::ReadOnly);
-        std::fprintf(stderr, "bench-zorvid: zorvid did not start:\n%s\n",
-                     file.readAll().constData());
-        daemon.kill();
-        daemon.waitForFinished(2000);
+    BenchDaemon daemon(state.path());
+    if (!daemon.start())
         return 1;
-    }
 
     const zorvi::DaemonReply sample = zorvi::DaemonClient().listClients();
     const int bodyBytes = sample.json.toJson(QJsonDocument::Compact).size();
@@ -122,12 +96,7 @@ int main(int argc, char **argv)
         thread.join();
     const qint64 elapsedMs = wall.elapsed();
 
-    ::kill(pid_t(daemon.processId()), SIGTERM);
-    const bool stopped = daemon.waitForFinished(5000) && daemon.exitCode() == 0;
-    if (!stopped) {
-        daemon.kill();
-        daemon.waitForFinished(2000);
-    }
+    const bool stopped = daemon.stop();
     if (!ok) {
         std::fprintf(stderr, "bench-zorvid: GET /clients did not list %d devices\n", pairedDevices);
         return 1;

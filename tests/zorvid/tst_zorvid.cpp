@@ -159,6 +159,25 @@ RawReply exchange(const QByteArray &bytes, quint16 port = 0)
     return reply;
 }
 
+// A blocking (or with FLAGS, say, non-blocking) connection to the daemon's
+// socket or, given a PORT, to the pairing endpoint, as the system makes it.
+int rawConnection(quint16 port, int flags)
+{
+    const int fd = ::socket(port == 0 ? AF_UNIX : AF_INET, SOCK_STREAM | flags, 0);
+    sockaddr_un local{};
+    local.sun_family = AF_UNIX;
+    std::strcpy(local.sun_path, zorvi::daemonSocket);
+    sockaddr_in tcp{};
+    tcp.sin_family = AF_INET;
+    tcp.sin_port = htons(port);
+    tcp.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (port == 0)
+        ::connect(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
+    else
+        ::connect(fd, reinterpret_cast<sockaddr *>(&tcp), sizeof tcp);
+    return fd;
+}
+
 // A request as the add-on's client writes it.
 QByteArray addOnRequest(const QByteArray &method, const QByteArray &path)
 {
@@ -226,26 +245,6 @@ QStringList listedIds()
     return idsOf(DaemonClient().listClients().json.array());
 }
 
-// The ids in the client list file; none when it is not a client list.
-QStringList idsOnDisk(const QString &path)
-{
-    QFile file(path);
-    const bool opened = file.open(QIODevice::ReadOnly);
-    return opened ? idsOf(QJsonDocument::fromJson(file.readAll())["clients"].toArray())
-                  : QStringList();
-}
-
-// Replaces the client list with devices of these ids.
-bool writeClients(const QString &path, const QStringList &ids)
-{
-    QJsonArray clients;
-    for (const QString &id : ids)
-        clients.append(QJsonObject{{"id", id}, {"name", "Device"}, {"paired_at", 1700000000}});
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) &&
-           file.write(QJsonDocument(QJsonObject{{"clients", clients}}).toJson()) > 0;
-}
-
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -256,6 +255,21 @@ QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The ids in the client list file; none when it is not a client list.
+QStringList idsOnDisk(const QString &path)
+{
+    return idsOf(QJsonDocument::fromJson(readFile(path))["clients"].toArray());
+}
+
+// Replaces the client list with devices of these ids.
+bool writeClients(const QString &path, const QStringList &ids)
+{
+    QJsonArray clients;
+    for (const QString &id : ids)
+        clients.append(QJsonObject{{"id", id}, {"name", "Device"}, {"paired_at", 1700000000}});
+    return writeFile(path, QJsonDocument(QJsonObject{{"clients", clients}}).toJson());
 }
 
 // Pairs a device through zorvid-phone; its id, or none when it failed.
@@ -483,20 +497,9 @@ private slots:
             return answered && clock.elapsed() < 1000;
         };
         for (int burst = 0; burst < 4; ++burst) {
-            for (int i = 0; i < 300; ++i) {
-                // Not waiting, for a daemon that no longer accepts.
-                held.push_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
-                sockaddr_un local{};
-                local.sun_family = AF_UNIX;
-                std::strcpy(local.sun_path, zorvi::daemonSocket);
-                ::connect(held.back(), reinterpret_cast<sockaddr *>(&local), sizeof local);
-                held.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-                sockaddr_in tcp{};
-                tcp.sin_family = AF_INET;
-                tcp.sin_port = htons(port);
-                tcp.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                ::connect(held.back(), reinterpret_cast<sockaddr *>(&tcp), sizeof tcp);
-            }
+            // Not waiting, for a daemon that no longer accepts.
+            for (int i = 0; i < 600; ++i)
+                held.push_back(rawConnection(i % 2 ? port : 0, SOCK_NONBLOCK));
             QVERIFY(reachable());
             QVERIFY(daemon.openFiles() <= 48);
             if (burst % 2 == 1) {
@@ -533,22 +536,12 @@ private slots:
                                    QByteArray(600000, 'x');
         const quint16 port = quint16(QUrl(daemon.phoneAddress).port());
         for (int run = 0; run < 20; ++run) {
-            const int fd = ::socket(phone ? AF_INET : AF_UNIX, SOCK_STREAM, 0);
+            const int fd = rawConnection(phone ? port : 0, 0);
             const timeval bound{3, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
             ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
-            sockaddr_un local{};
-            local.sun_family = AF_UNIX;
-            std::strcpy(local.sun_path, zorvi::daemonSocket);
-            sockaddr_in tcp{};
-            tcp.sin_family = AF_INET;
-            tcp.sin_port = htons(port);
-            tcp.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            const bool connected =
-                phone ? ::connect(fd, reinterpret_cast<sockaddr *>(&tcp), sizeof tcp) == 0
-                      : ::connect(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) == 0;
             qint64 sent = 0;
-            while (connected && sent < request.size()) {
+            while (sent < request.size()) {
                 const ssize_t step =
                     ::send(fd, request.constData() + sent,
                            size_t(qMin<qint64>(16384, request.size() - sent)), MSG_NOSIGNAL);
@@ -776,18 +769,14 @@ private slots:
     {
         Zorvid daemon;
         const QByteArray content("{\"clients\": [{\"id\": ");
-        QFile file(daemon.clientsFile());
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
+        QVERIFY(writeFile(daemon.clientsFile(), content));
         QVERIFY(daemon.start());
         const QString id = pairOneDevice(QStringLiteral("After"));
         QCOMPARE(idsOnDisk(daemon.clientsFile()), QStringList{id});
         const QStringList aside =
             QDir(daemon.state.path()).entryList({"clients.json.unreadable-*"});
         QCOMPARE(aside.size(), 1);
-        QFile kept(daemon.state.path() + '/' + aside.first());
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), content);
+        QCOMPARE(readFile(daemon.state.filePath(aside.first())), content);
     }
 
     // A storage with no room left: the write that does not reach it is an
@@ -1015,10 +1004,8 @@ private slots:
         QFETCH(QString, version);
 
         Zorvid daemon;
-        QFile file(slot);
         if (!inSlot.isNull())
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(inSlot) == inSlot.size());
-        file.close();
+            QVERIFY(writeFile(slot, inSlot));
         const QStringList quick{"--check-seconds", "0", "--download-seconds", "1",
                                 "--install-slot",  slot};
         QVERIFY(daemon.start(arguments + quick));
@@ -1034,7 +1021,7 @@ private slots:
         QCOMPARE(QFile::exists(readyFlag), ready);
         if (ready)
             inSlot = "zorvi-update " + version.toUtf8() + '\n';
-        QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), inSlot);
+        QCOMPARE(readFile(slot), inSlot);
     }
 
     // One update from check to installation: refused while busy, ready across a

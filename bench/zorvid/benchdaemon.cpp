@@ -1,0 +1,77 @@
+#include "benchdaemon.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
+
+BenchDaemon::BenchDaemon(const QString &stateDir)
+    : stateDir(stateDir)
+    , logFile(QDir(stateDir).filePath(QStringLiteral("zorvid.log")))
+{
+    process.setStandardErrorFile(logFile);
+}
+
+BenchDaemon::~BenchDaemon()
+{
+    if (process.state() != QProcess::NotRunning && !stop()) {
+        process.kill();
+        process.waitForFinished(2000);
+    }
+}
+
+bool BenchDaemon::start()
+{
+    process.start(QStringLiteral(ZORVID), {QStringLiteral("--state-dir"), stateDir,
+                                           QStringLiteral("--phone-port"), QStringLiteral("0")});
+    static const QRegularExpression ready(QStringLiteral("listening on \\S+, pairing at (\\S+),"));
+    QElapsedTimer clock;
+    clock.start();
+    while (process.waitForStarted(5000) && clock.elapsed() < 5000 &&
+           process.state() == QProcess::Running) {
+        const QRegularExpressionMatch match = ready.match(log());
+        if (match.hasMatch()) {
+            address = match.captured(1);
+            return true;
+        }
+        QThread::msleep(10);
+    }
+    std::fprintf(stderr, "zorvid did not start:\n%s\n", qPrintable(log()));
+    return false;
+}
+
+bool BenchDaemon::stop()
+{
+    ::kill(pid_t(process.processId()), SIGTERM);
+    return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+QString BenchDaemon::log() const
+{
+    QFile file(logFile);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+int BenchDaemon::openFiles() const
+{
+    return QDir(QStringLiteral("/proc/%1/fd").arg(pid()))
+        .entryList(QDir::Files | QDir::System)
+        .size();
+}
+
+qint64 BenchDaemon::residentKiB() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return 0;
+}
