@@ -6,11 +6,14 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace zorvid {
 
 namespace {
 
-constexpr int pollMs = 1000;
+const char mountTablePath[] = "/proc/self/mountinfo";
 
 // "/mnt/my\040disk" as the kernel writes mount points into its tables.
 QByteArray unescaped(const QByteArray &field)
@@ -35,15 +38,31 @@ ReaderStorage::ReaderStorage(const QString &mountPoint, const QString &stateDir,
 {
     const QString state = QDir::cleanPath(QDir(stateDir).absolutePath());
     onStorage = state == this->mountPoint || state.startsWith(this->mountPoint + QLatin1Char('/'));
-    poller.setInterval(pollMs);
-    connect(&poller, &QTimer::timeout, this, &ReaderStorage::poll);
+}
+
+ReaderStorage::~ReaderStorage()
+{
+    mountWatch.reset();
+    if (mountTable >= 0)
+        ::close(mountTable);
 }
 
 bool ReaderStorage::start(std::function<bool()> read)
 {
     arrival = std::move(read);
+    if (onStorage) {
+        // The mount table signals a change as an exceptional condition.
+        mountTable = ::open(mountTablePath, O_RDONLY | O_CLOEXEC);
+        if (mountTable >= 0) {
+            mountWatch.reset(new QSocketNotifier(mountTable, QSocketNotifier::Exception));
+            connect(mountWatch.get(), &QSocketNotifier::activated, this,
+                    &ReaderStorage::mountsChanged);
+        }
+    }
     if (!isPresent()) {
-        watch();
+        daemonLog(QStringLiteral("the reader's storage %1 is not mounted: paired devices and "
+                                 "updates wait for it, and nothing is written until it is there")
+                      .arg(mountPoint));
         return true;
     }
     ready = arrival();
@@ -54,10 +73,7 @@ bool ReaderStorage::canWrite()
 {
     if (isPresent())
         return true;
-    if (ready) {
-        ready = false;
-        watch();
-    }
+    lost();
     return false;
 }
 
@@ -67,7 +83,7 @@ bool ReaderStorage::isPresent() const
 {
     if (!onStorage)
         return true;
-    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    QFile table(QString::fromLatin1(mountTablePath));
     if (!table.open(QIODevice::ReadOnly))
         return false;
     const QByteArray wanted = QFile::encodeName(mountPoint);
@@ -79,23 +95,29 @@ bool ReaderStorage::isPresent() const
     return false;
 }
 
-void ReaderStorage::watch()
+void ReaderStorage::mountsChanged()
 {
-    daemonLog(QStringLiteral("the reader's storage %1 is not mounted: paired devices and updates "
-                             "wait for it, and nothing is written until it is back")
-                  .arg(mountPoint));
-    poller.start();
-}
-
-void ReaderStorage::poll()
-{
-    if (!isPresent())
+    if (!isPresent()) {
+        lost();
         return;
-    poller.stop();
-    daemonLog(QStringLiteral("the reader's storage %1 is back").arg(mountPoint));
+    }
+    if (ready)
+        return;
+    daemonLog(
+        QStringLiteral("the reader's storage %1 is there: reading the state").arg(mountPoint));
     ready = arrival();
     if (!ready)
         QCoreApplication::exit(1);
+}
+
+void ReaderStorage::lost()
+{
+    if (!ready)
+        return;
+    ready = false;
+    daemonLog(QStringLiteral("the reader's storage %1 has gone: paired devices and updates wait "
+                             "for it, and nothing is written until it is back")
+                  .arg(mountPoint));
 }
 
 } // namespace zorvid

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
-#include <QTimer>
 
 #include <functional>
+#include <memory>
 
 namespace zorvid {
 
@@ -12,33 +13,35 @@ namespace zorvid {
 // lies under its mount point. While it is away (a USB session, early boot)
 // the mount point is a bare folder of the root file system: the state there
 // is not the owner's, so nothing is read or written until the storage is
-// mounted again, and the state is read afresh when it is.
+// mounted again, and the state is read afresh when it is. The kernel tells
+// of every change of the mount table, so nothing is polled.
 class ReaderStorage : public QObject {
 public:
     ReaderStorage(const QString &mountPoint, const QString &stateDir, QObject *parent = nullptr);
+    ~ReaderStorage() override;
 
     // READ reads the state; false when it cannot, which ends the daemon.
     // It runs now if the storage is there, or else once it is mounted, and
     // again whenever it comes back. False when READ failed now.
     bool start(std::function<bool()> read);
-    // Whether the state has been read and the storage was there when last
-    // looked at: requests that need the state are refused until then.
+    // Whether the state has been read and the storage is there: requests
+    // that need the state are refused until then.
     bool isReady() const { return ready; }
-    // Checked before every write. Once the storage is found gone the state
-    // is not ready until it is back.
+    // Checked before every write, in case the storage has just gone.
     bool canWrite();
 
 private:
     bool isPresent() const;
-    void watch();
-    void poll();
+    void mountsChanged();
+    void lost();
 
     QString mountPoint;
-    // The state folder lies on the storage: otherwise it is always present.
+    // The state folder lies on the storage: otherwise it is always there.
     bool onStorage;
     std::function<bool()> arrival;
     bool ready = false;
-    QTimer poller;
+    int mountTable = -1;
+    std::unique_ptr<QSocketNotifier> mountWatch;
 };
 
 } // namespace zorvid

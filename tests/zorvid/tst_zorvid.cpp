@@ -512,6 +512,19 @@ private slots:
         QVERIFY(reachable());
         QTRY_VERIFY_WITH_TIMEOUT(daemon.log().contains("connections at once: dropping the oldest"),
                                  2000);
+
+        // Out of descriptors all the same (its limit lowered under it), it
+        // cannot accept for a while, and then it can again.
+        const QString pid = QString::number(daemon.process.processId());
+        const QString fewer = QString::number(filesBefore + 2);
+        QCOMPARE(QProcess::execute("prlimit", {"--pid", pid, "--nofile=" + fewer + ':' + fewer}),
+                 0);
+        for (int i = 0; i < 40; ++i)
+            held.push_back(rawConnection(i % 2 ? port : 0, SOCK_NONBLOCK));
+        QTRY_VERIFY_WITH_TIMEOUT(daemon.log().contains("cannot accept a connection"), 2000);
+        for (const int fd : held)
+            ::close(fd);
+        QTRY_VERIFY_WITH_TIMEOUT(reachable(), 5000);
         QVERIFY(QFileInfo(QString::fromLatin1(zorvi::daemonSocket)).exists());
     }
 
