@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace zorvid {
 
@@ -60,13 +61,21 @@ void ConnectionPool::adopt(QIODevice *socket)
 
 void ConnectionPool::makeRoom()
 {
-    auto victim =
-        std::find_if(open.begin(), open.end(), [](HttpConnection *c) { return c->isHandedOver(); });
-    if (victim == open.end())
-        victim = std::find_if(open.begin(), open.end(),
-                              [](HttpConnection *c) { return !c->isAnswered(); });
-    if (victim == open.end())
-        victim = open.begin();
+    // Which goes, in order: the oldest that has had its reply, the oldest
+    // that has sent nothing (its request may be behind a burst still being
+    // accepted), the oldest still waiting for its request, the oldest.
+    const std::function<bool(const HttpConnection *)> preferences[] = {
+        &HttpConnection::isHandedOver, &HttpConnection::isIdle, [](const HttpConnection *c) {
+            return !c->isAnswered();
+        }};
+    auto victim = open.begin();
+    for (const auto &preferred : preferences) {
+        const auto found = std::find_if(open.begin(), open.end(), preferred);
+        if (found != open.end()) {
+            victim = found;
+            break;
+        }
+    }
     HttpConnection *connection = *victim;
     open.erase(victim);
     connection->drop();

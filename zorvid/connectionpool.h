@@ -11,9 +11,10 @@ namespace zorvid {
 // The open connections of one listener, at most a fixed number at once, so
 // that the daemon never runs out of file descriptors. A new connection over
 // that number makes room by dropping an older one: first one that has its
-// whole reply and only has to go, else the oldest whose request has not come
-// in. So a burst of idle or slow clients cannot keep out a client that asks
-// and goes at once, and refusing costs the daemon nothing but a close.
+// whole reply and only has to go, else one that has sent nothing, else the
+// oldest whose request has not come in. So a burst of idle or slow clients
+// cannot keep out a client that asks and goes at once, and refusing costs the
+// daemon nothing but a close.
 class ConnectionPool : public QObject {
 public:
     ConnectionPool(const QString &logPrefix, int capacity, const ConnectionLimits &limits,
@@ -24,6 +25,10 @@ public:
     // for what the daemon itself opens; at most 64.
     static int capacityFor(int listeners);
 
+    // How many connections a listener accepts in one turn of the event loop:
+    // few enough that the requests of those taken are read before another
+    // batch of a burst can push them out.
+    int acceptsPerTurn() const { return qMax(1, capacity / 4); }
     // Takes over a freshly accepted SOCKET.
     void adopt(QIODevice *socket);
     int size() const { return open.size(); }

@@ -5,6 +5,7 @@
 #include <QLocalSocket>
 #include <QTcpSocket>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace zorvid {
@@ -45,6 +46,13 @@ HttpConnection::HttpConnection(QIODevice *socket, const QString &logPrefix,
     // Bytes may have arrived before the signals were connected.
     if (socket->bytesAvailable() > 0)
         QTimer::singleShot(0, this, &HttpConnection::readAvailable);
+}
+
+bool HttpConnection::isIdle() const
+{
+    int waiting = 0;
+    return !replied && reader.received() == 0 && socket->bytesAvailable() == 0 &&
+           ::ioctl(int(descriptor), FIONREAD, &waiting) == 0 && waiting == 0;
 }
 
 void HttpConnection::drop()

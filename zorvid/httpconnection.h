@@ -45,6 +45,8 @@ public:
                    Handler handler, QObject *parent);
 
     bool isAnswered() const { return replied; }
+    // Nothing of a request has come, nor waits to be read.
+    bool isIdle() const;
     // The whole reply has gone to the kernel: only the peer's leaving is
     // awaited.
     bool isHandedOver() const { return halfClosed; }

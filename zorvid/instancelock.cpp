@@ -18,7 +18,8 @@ InstanceLock::~InstanceLock()
 
 bool InstanceLock::acquire(const QString &path, QString *error)
 {
-    descriptor = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    descriptor = ::open(QFile::encodeName(path).constData(),
+                        O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (descriptor >= 0 && ::flock(descriptor, LOCK_EX | LOCK_NB) == 0)
         return true;
     *error = errno == EWOULDBLOCK

@@ -53,9 +53,9 @@ PhoneServer::PhoneServer(Pairing &pairing, const ReaderStorage &storage, int cap
     , pool(QStringLiteral("phone "), capacity, limits,
            [this](const HttpRequest &request) { return handle(request); })
 {
-    // Few at a time, so that the requests of those taken are read between
-    // two batches of a burst.
-    server.setMaxPendingConnections(16);
+    // Every connection waiting is taken at once: QTcpServer's queue in the
+    // kernel is short, and a phone whose connection finds it full waits a
+    // second before it tries again.
     connect(&server, &QTcpServer::newConnection, this, &PhoneServer::acceptPending);
     // QTcpServer pauses when accepting fails for want of descriptors, for good.
     resume.setSingleShot(true);

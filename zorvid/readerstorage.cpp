@@ -53,7 +53,10 @@ bool ReaderStorage::start(std::function<bool()> read)
     if (onStorage) {
         // The mount table signals a change as an exceptional condition.
         mountTable = ::open(mountTablePath, O_RDONLY | O_CLOEXEC);
-        if (mountTable >= 0) {
+        if (mountTable < 0) {
+            daemonLog(QStringLiteral("cannot read %1: the reader's storage cannot be seen")
+                          .arg(QLatin1String(mountTablePath)));
+        } else {
             mountWatch.reset(new QSocketNotifier(mountTable, QSocketNotifier::Exception));
             connect(mountWatch.get(), &QSocketNotifier::activated, this,
                     &ReaderStorage::mountsChanged);

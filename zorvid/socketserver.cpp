@@ -16,9 +16,6 @@ namespace zorvid {
 
 namespace {
 
-// Connections taken per turn of the event loop, so that the requests of
-// those already taken are read between two batches of a burst.
-constexpr int acceptsPerTurn = 16;
 constexpr int pauseAfterFailureMs = 100;
 
 QString systemError()
@@ -90,7 +87,7 @@ void SocketServer::close()
 
 void SocketServer::acceptPending()
 {
-    for (int taken = 0; taken < acceptsPerTurn; ++taken) {
+    for (int taken = 0; taken < pool.acceptsPerTurn(); ++taken) {
         const int client = ::accept4(descriptor, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (client < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
