@@ -1,0 +1,167 @@
+// zorvid's reading of Nickel's library database: the values as firmware
+// versions write them, whatever the table's columns, a database that changes
+// or that Nickel holds locked, and files that are no database.
+
+#include "library.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sqlite3.h>
+
+using zorvid::Book;
+using zorvid::Library;
+
+namespace {
+
+// Runs SQL on DATABASE; the connection stays open for the caller to close
+// (a held transaction keeps its lock).
+sqlite3 *execute(const QString &database, const QByteArray &sql)
+{
+    sqlite3 *connection = nullptr;
+    sqlite3_open(QFile::encodeName(database).constData(), &connection);
+    char *error = nullptr;
+    if (sqlite3_exec(connection, sql.constData(), nullptr, nullptr, &error) != SQLITE_OK)
+        qWarning("%s: %s", sql.constData(), error);
+    sqlite3_free(error);
+    return connection;
+}
+
+// Nickel's columns that are read, in an order of their own, among others.
+const QByteArray fullTable =
+    "CREATE TABLE content (___SyncTime TEXT, Title TEXT COLLATE NOCASE, ContentType TEXT NOT "
+    "NULL, WordCount INTEGER DEFAULT -1, ___PercentRead INTEGER, Attribution TEXT, ContentID TEXT "
+    "NOT NULL, Series TEXT, SeriesNumber TEXT, DateLastRead TEXT, ReadStatus INTEGER, MimeType "
+    "TEXT NOT NULL, ___FileSize INTEGER, ImageId TEXT, IsDownloaded BIT NOT NULL DEFAULT 1, "
+    "FavouritesIndex NUMERIC DEFAULT -1, PRIMARY KEY (ContentID));";
+
+} // namespace
+
+class TestLibrary : public QObject {
+    Q_OBJECT
+
+private slots:
+    void valuesAsFirmwareWritesThem_data()
+    {
+        QTest::addColumn<QByteArray>("table");
+        QTest::addColumn<QByteArray>("row");
+        // title | author | series #number | percent | last read (UTC) | on the reader
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("every column, markup kept as text")
+            << fullTable
+            << QByteArray("INSERT INTO content (ContentID, ContentType, MimeType, Title, "
+                          "Attribution, Series, "
+                          "SeriesNumber, ___PercentRead, DateLastRead, IsDownloaded) VALUES "
+                          "('file:///mnt/onboard/a.epub', '6', 'application/epub+zip', '<b>A</b> & "
+                          "\"B\"', "
+                          "'Ann', 'Saga', '2.5', 40, '2024-01-15T14:30:00Z', 1)")
+            << "<b>A</b> & \"B\"|Ann|Saga#2.5|40|2024-01-15T14:30:00Z|1";
+        QTest::newRow("NULL everywhere but the id")
+            << fullTable
+            << QByteArray("INSERT INTO content (ContentID, ContentType, MimeType, IsDownloaded) "
+                          "VALUES ('x', '6', 'application/pdf', 1)")
+            << "||#|0||1";
+        QTest::newRow("milliseconds and an offset; a store book not on the reader")
+            << fullTable
+            << QByteArray(
+                   "INSERT INTO content (ContentID, ContentType, MimeType, DateLastRead, "
+                   "IsDownloaded) VALUES ('x', '6', 'm', '2024-01-15T14:30:00.250+02:00', 0)")
+            << "||#|0|2024-01-15T12:30:00Z|0";
+        QTest::newRow("a date that is no date, a percent out of range")
+            << fullTable
+            << QByteArray("INSERT INTO content (ContentID, ContentType, MimeType, DateLastRead, "
+                          "___PercentRead) VALUES ('x', '6', 'm', 'yesterday', 250)")
+            << "||#|100||1";
+        QTest::newRow("an older table without series, progress and download flag")
+            << QByteArray("CREATE TABLE content (ContentID TEXT, ContentType TEXT, MimeType TEXT, "
+                          "Title TEXT, Attribution TEXT);")
+            << QByteArray("INSERT INTO content VALUES ('x', 6, 'm', 'Old', 'Bo')")
+            << "Old|Bo|#|0||1";
+    }
+
+    void valuesAsFirmwareWritesThem()
+    {
+        QFETCH(QByteArray, table);
+        QFETCH(QByteArray, row);
+        QFETCH(QString, expected);
+
+        QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
+        const QString database = folder.filePath("KoboReader.sqlite");
+        // A chapter of the book is no book of its own.
+        sqlite3_close(execute(database, table + row + ";" +
+                                            "INSERT INTO content (ContentID, ContentType, "
+                                            "MimeType) VALUES ('x#1', '9', 'm');"));
+        Library library(database);
+        QVERIFY2(library.refresh(), qPrintable(library.error()));
+        QCOMPARE(library.books().size(), 1);
+        const Book &book = library.books().first();
+        const QString shown = QStringList{book.title,
+                                          book.author,
+                                          book.series + '#' + book.seriesNumber,
+                                          QString::number(book.percentRead),
+                                          book.lastRead.toString(Qt::ISODate),
+                                          book.onReader ? "1" : "0"}
+                                  .join('|');
+        QCOMPARE(shown, expected);
+    }
+
+    // A library as large as a reader's, changed while zorvid reads it, and
+    // locked by Nickel for a while.
+    void changesAndLocks()
+    {
+        QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
+        const QString database = folder.filePath("KoboReader.sqlite");
+        QCOMPARE(QProcess::execute("python3", {MAKELIBRARY, database, "2000"}), 0);
+        Library library(database);
+        QVERIFY2(library.refresh(), qPrintable(library.error()));
+        QCOMPARE(library.books().size(), 2000);
+        QVERIFY(std::any_of(library.books().cbegin(), library.books().cend(),
+                            [](const Book &book) { return !book.onReader; }));
+
+        sqlite3_close(execute(database, "UPDATE content SET Title = 'Renamed' WHERE rowid = 1"));
+        QVERIFY(library.refresh());
+        QCOMPARE(library.books().first().title, QStringLiteral("Renamed"));
+
+        sqlite3 *nickel = execute(database, "BEGIN EXCLUSIVE; UPDATE content SET Title = 'Mid'");
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!library.refresh());
+        QVERIFY(clock.elapsed() < 4000);
+        QVERIFY2(library.error().contains("locked"), qPrintable(library.error()));
+        QCOMPARE(library.books().first().title, QStringLiteral("Renamed"));
+        sqlite3_exec(nickel, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(nickel);
+        QVERIFY(library.refresh());
+        QCOMPARE(library.books().first().title, QStringLiteral("Mid"));
+    }
+
+    void notADatabase_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("no file") << QByteArray();
+        QTest::newRow("text") << QByteArray("not a database\n");
+        QTest::newRow("a database without the table") << QByteArray("CREATE TABLE other (a);");
+    }
+
+    void notADatabase()
+    {
+        QFETCH(QByteArray, content);
+        QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
+        const QString database = folder.filePath("KoboReader.sqlite");
+        if (content.startsWith("CREATE"))
+            sqlite3_close(execute(database, content));
+        else if (!content.isNull()) {
+            QFile file(database);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        }
+        Library library(database);
+        QVERIFY(!library.refresh());
+        QVERIFY(!library.error().isEmpty());
+        QVERIFY(library.books().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibrary)
+#include "tst_library.moc"

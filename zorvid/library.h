@@ -1,0 +1,40 @@
+#pragma once
+
+#include "book.h"
+
+#include <QString>
+#include <QVector>
+
+namespace zorvid {
+
+// The books of the reader's library, read from Nickel's own database, which
+// Nickel writes while it runs: opened read-only for each reading and closed
+// at once, so that no lock is held while Nickel writes, waiting a moment
+// when Nickel holds one. The columns are looked up by name, since firmware
+// versions differ in which they have and where; a column that is missing
+// reads as empty. The books are read again only when the database's files
+// have changed.
+class Library {
+public:
+    explicit Library(const QString &database);
+
+    // Reads the books again if the database has changed since the last
+    // reading. False, with the reason in error(), when it cannot be read:
+    // the books of the last reading stay.
+    bool refresh();
+    const QVector<Book> &books() const { return list; }
+    QString error() const { return lastError; }
+
+private:
+    // What the database's files look like now (size and time of change of
+    // the file and of its journals).
+    QByteArray fingerprint() const;
+    bool read(QVector<Book> *books);
+
+    QString database;
+    QByteArray readFingerprint;
+    QVector<Book> list;
+    QString lastError;
+};
+
+} // namespace zorvid
