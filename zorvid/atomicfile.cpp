@@ -1,5 +1,6 @@
 #include "atomicfile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zorvid {
@@ -21,6 +23,8 @@ bool writeAll(int fd, const QByteArray &bytes)
         const ssize_t written = ::write(fd, data, size_t(left));
         if (written < 0 && errno == EINTR)
             continue;
+        if (written == 0)
+            errno = EIO;
         if (written <= 0)
             return false;
         data += written;
@@ -31,7 +35,7 @@ bool writeAll(int fd, const QByteArray &bytes)
 
 } // namespace
 
-bool replaceFile(const QString &path, const QByteArray &bytes, QString *error)
+bool replaceFile(const QString &path, const QByteArray &bytes, QString *error, dev_t device)
 {
     const QByteArray target = QFile::encodeName(path);
     QByteArray temporary = target + ".new-XXXXXX";
@@ -48,8 +52,13 @@ bool replaceFile(const QString &path, const QByteArray &bytes, QString *error)
                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    // A full storage may only say so at fsync or close, never at write.
-    if (!writeAll(fd, bytes))
+    struct stat status;
+    if (device != 0 && (::fstat(fd, &status) != 0 || status.st_dev != device)) {
+        failedStep = "the file system is not the one the state was read from";
+        failure = 0;
+    }
+    // A full storage may not say so until fsync or close.
+    else if (!writeAll(fd, bytes))
         failed("cannot write");
     else if (::fsync(fd) != 0)
         failed("cannot sync");
@@ -59,8 +68,9 @@ bool replaceFile(const QString &path, const QByteArray &bytes, QString *error)
         failed("cannot rename");
     if (failedStep) {
         ::unlink(temporary.constData());
-        *error = QStringLiteral("%1: %2").arg(QLatin1String(failedStep),
-                                              QString::fromLocal8Bit(std::strerror(failure)));
+        *error = QLatin1String(failedStep);
+        if (failure != 0)
+            *error += QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(failure));
         return false;
     }
     // The new directory entry must reach the disk too, or a power cut can
@@ -72,6 +82,15 @@ bool replaceFile(const QString &path, const QByteArray &bytes, QString *error)
         ::close(folder);
     }
     return true;
+}
+
+void removeLeftovers(const QString &path)
+{
+    const QFileInfo file(path);
+    QDir folder = file.dir();
+    for (const QString &name : folder.entryList({file.fileName() + QStringLiteral(".new-??????")},
+                                                QDir::Files | QDir::Hidden))
+        folder.remove(name);
 }
 
 } // namespace zorvid

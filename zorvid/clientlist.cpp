@@ -54,6 +54,7 @@ ClientList::ClientList(const QString &file, ReaderStorage &storage)
 bool ClientList::load()
 {
     list.clear();
+    removeLeftovers(file);
     QFile input(file);
     if (!input.exists())
         return true;
@@ -162,7 +163,7 @@ bool ClientList::write(const QVector<PairedClient> &clients) const
     QString error;
     if (!storage.canWrite())
         error = QStringLiteral("the reader's storage is not mounted");
-    else if (replaceFile(file, bytes, &error))
+    else if (replaceFile(file, bytes, &error, storage.deviceFor(file)))
         return true;
     daemonLog(QStringLiteral("cannot save %1: %2").arg(file, error));
     return false;

@@ -61,11 +61,13 @@ void ConnectionPool::adopt(QIODevice *socket)
 
 void ConnectionPool::makeRoom()
 {
-    // Which goes, in order: the oldest that has had its reply, the oldest
-    // that has sent nothing (its request may be behind a burst still being
-    // accepted), the oldest still waiting for its request, the oldest.
+    // Which goes, in order: the oldest that has had its reply and sends
+    // nothing more, the oldest that has sent nothing (its request may be
+    // behind a burst still being accepted), the oldest that has had its reply
+    // and is still sending, the oldest still waiting for its request.
     const std::function<bool(const HttpConnection *)> preferences[] = {
-        &HttpConnection::isHandedOver, &HttpConnection::isIdle, [](const HttpConnection *c) {
+        &HttpConnection::isDone, &HttpConnection::isIdle, &HttpConnection::isHandedOver,
+        [](const HttpConnection *c) {
             return !c->isAnswered();
         }};
     auto victim = open.begin();
@@ -84,7 +86,7 @@ void ConnectionPool::makeRoom()
         ++dropped;
         return;
     }
-    daemonLog(logPrefix + QStringLiteral("more than %1 connections at once: dropping the oldest "
+    daemonLog(logPrefix + QStringLiteral("more than %1 connections at once: dropping older ones "
                                          "to make room")
                               .arg(capacity));
     reportTimer.start();

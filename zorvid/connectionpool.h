@@ -11,10 +11,10 @@ namespace zorvid {
 // The open connections of one listener, at most a fixed number at once, so
 // that the daemon never runs out of file descriptors. A new connection over
 // that number makes room by dropping an older one: first one that has its
-// whole reply and only has to go, else one that has sent nothing, else the
-// oldest whose request has not come in. So a burst of idle or slow clients
-// cannot keep out a client that asks and goes at once, and refusing costs the
-// daemon nothing but a close.
+// whole reply and sends nothing more, else one that has sent nothing, else
+// one still sending after its reply, else the oldest whose request has not
+// come in. So a burst of idle or slow clients cannot keep out a client that
+// asks and goes at once, and refusing costs the daemon nothing but a close.
 class ConnectionPool : public QObject {
 public:
     ConnectionPool(const QString &logPrefix, int capacity, const ConnectionLimits &limits,

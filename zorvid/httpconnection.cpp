@@ -48,11 +48,11 @@ HttpConnection::HttpConnection(QIODevice *socket, const QString &logPrefix,
         QTimer::singleShot(0, this, &HttpConnection::readAvailable);
 }
 
-bool HttpConnection::isIdle() const
+bool HttpConnection::bytesWaiting() const
 {
     int waiting = 0;
-    return !replied && reader.received() == 0 && socket->bytesAvailable() == 0 &&
-           ::ioctl(int(descriptor), FIONREAD, &waiting) == 0 && waiting == 0;
+    return socket->bytesAvailable() > 0 || ::ioctl(int(descriptor), FIONREAD, &waiting) != 0 ||
+           waiting > 0;
 }
 
 void HttpConnection::drop()

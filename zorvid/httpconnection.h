@@ -46,15 +46,19 @@ public:
 
     bool isAnswered() const { return replied; }
     // Nothing of a request has come, nor waits to be read.
-    bool isIdle() const;
+    bool isIdle() const { return !replied && reader.received() == 0 && !bytesWaiting(); }
     // The whole reply has gone to the kernel: only the peer's leaving is
-    // awaited.
+    // awaited, and what it still sends is dropped.
     bool isHandedOver() const { return halfClosed; }
+    // Handed over, and the peer sends nothing more: closing loses nothing.
+    bool isDone() const { return halfClosed && !bytesWaiting(); }
     // Ends the connection at once, to make room for a newer one; a request
     // not yet answered gets 503 as far as the socket takes it.
     void drop();
 
 private:
+    // Bytes of the peer's that have not been read yet.
+    bool bytesWaiting() const;
     void readAvailable();
     void send(const HttpReply &reply);
     void closeSendingSideWhenWritten();

@@ -1,12 +1,16 @@
 #include "phoneserver.h"
 
-#include "daemonlog.h"
 #include "pairing.h"
 #include "readerstorage.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpSocket>
+
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace zorvid {
 
@@ -50,49 +54,40 @@ PhoneServer::PhoneServer(Pairing &pairing, const ReaderStorage &storage, int cap
     : QObject(parent)
     , pairing(pairing)
     , storage(storage)
-    , pool(QStringLiteral("phone "), capacity, limits,
-           [this](const HttpRequest &request) { return handle(request); })
+    , listener(QStringLiteral("the pairing port"), QStringLiteral("phone "), capacity, limits,
+               [this](const HttpRequest &request) { return handle(request); })
 {
-    // Every connection waiting is taken at once: QTcpServer's queue in the
-    // kernel is short, and a phone whose connection finds it full waits a
-    // second before it tries again.
-    connect(&server, &QTcpServer::newConnection, this, &PhoneServer::acceptPending);
-    // QTcpServer pauses when accepting fails for want of descriptors, for good.
-    resume.setSingleShot(true);
-    resume.setInterval(100);
-    connect(&resume, &QTimer::timeout, &server, &QTcpServer::resumeAccepting);
-    connect(&server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
-        if (!failing)
-            daemonLog(QStringLiteral("phone cannot accept a connection: %1; trying again")
-                          .arg(server.errorString()));
-        failing = true;
-        resume.start();
-    });
 }
 
-bool PhoneServer::listen(quint16 port, QString *error)
+bool PhoneServer::listen(quint16 wanted, QString *error)
 {
-    if (!server.listen(QHostAddress::LocalHost, port)) {
-        *error =
-            QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(port).arg(server.errorString());
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int reuse = 1;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(wanted);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (descriptor < 0 ||
+        ::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
+        ::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(descriptor, SOMAXCONN) != 0 ||
+        ::getsockname(descriptor, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
+                     .arg(wanted)
+                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        if (descriptor >= 0)
+            ::close(descriptor);
         return false;
     }
+    port = ntohs(address.sin_port);
+    listener.start(descriptor);
     return true;
 }
 
 QString PhoneServer::address() const
 {
-    return QStringLiteral("http://127.0.0.1:%1/pair").arg(server.serverPort());
-}
-
-void PhoneServer::acceptPending()
-{
-    while (QTcpSocket *socket = server.nextPendingConnection()) {
-        if (failing)
-            daemonLog(QStringLiteral("phone accepting connections again"));
-        failing = false;
-        pool.adopt(socket);
-    }
+    return QStringLiteral("http://127.0.0.1:%1/pair").arg(port);
 }
 
 HttpReply PhoneServer::handle(const HttpRequest &request)

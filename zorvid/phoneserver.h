@@ -1,10 +1,8 @@
 #pragma once
 
-#include "connectionpool.h"
+#include "listener.h"
 
 #include <QObject>
-#include <QTcpServer>
-#include <QTimer>
 
 namespace zorvid {
 
@@ -17,8 +15,7 @@ class ReaderStorage;
 // answers in JSON: 200 {"state":"paired","id","name"}, 403 {"error",
 // "attempts_left"} for a wrong code, 410 {"error","state"} when no offer
 // waits, 400 for a missing field, 503 while the reader's storage is away.
-// Connections go to a ConnectionPool; accepting that fails pauses for a
-// moment and goes on.
+// Its connections are a Listener's.
 class PhoneServer : public QObject {
 public:
     PhoneServer(Pairing &pairing, const ReaderStorage &storage, int capacity,
@@ -30,16 +27,13 @@ public:
     QString address() const;
 
 private:
-    void acceptPending();
     HttpReply handle(const HttpRequest &request);
     HttpReply submit(const HttpRequest &request);
 
     Pairing &pairing;
     const ReaderStorage &storage;
-    ConnectionPool pool;
-    QTcpServer server;
-    QTimer resume;
-    bool failing = false;
+    Listener listener;
+    quint16 port = 0;
 };
 
 } // namespace zorvid

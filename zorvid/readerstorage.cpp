@@ -5,8 +5,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zorvid {
@@ -36,8 +39,18 @@ ReaderStorage::ReaderStorage(const QString &mountPoint, const QString &stateDir,
     : QObject(parent)
     , mountPoint(QDir::cleanPath(QDir(mountPoint).absolutePath()))
 {
-    const QString state = QDir::cleanPath(QDir(stateDir).absolutePath());
-    onStorage = state == this->mountPoint || state.startsWith(this->mountPoint + QLatin1Char('/'));
+    onStorage = liesOnStorage(stateDir);
+}
+
+bool ReaderStorage::liesOnStorage(const QString &path) const
+{
+    const QString clean = QDir::cleanPath(QDir(path).absolutePath());
+    return clean == mountPoint || clean.startsWith(mountPoint + QLatin1Char('/'));
+}
+
+dev_t ReaderStorage::deviceFor(const QString &path) const
+{
+    return onStorage && liesOnStorage(path) ? stateDevice : 0;
 }
 
 ReaderStorage::~ReaderStorage()
@@ -62,54 +75,96 @@ bool ReaderStorage::start(std::function<bool()> read)
                     &ReaderStorage::mountsChanged);
         }
     }
-    if (!isPresent()) {
+    QByteArray mountId;
+    if (look(&mountId) != Presence::There) {
         daemonLog(QStringLiteral("the reader's storage %1 is not mounted: paired devices and "
                                  "updates wait for it, and nothing is written until it is there")
                       .arg(mountPoint));
         return true;
     }
-    ready = arrival();
-    return ready;
+    return arrive(mountId);
 }
 
 bool ReaderStorage::canWrite()
 {
-    if (isPresent())
-        return true;
-    lost();
+    QByteArray mountId;
+    switch (look(&mountId)) {
+    case Presence::Unknown:
+        return false;
+    case Presence::Away:
+        lost();
+        return false;
+    case Presence::There:
+        if (mountId == readMountId)
+            return ready;
+        // Another file system stands there: the state in memory is not its.
+        lost();
+        QTimer::singleShot(0, this, &ReaderStorage::mountsChanged);
+        return false;
+    }
     return false;
 }
 
-// The kernel's table of this process's mounts: the fifth field of each line
-// is a mount point.
-bool ReaderStorage::isPresent() const
+ReaderStorage::Presence ReaderStorage::look(QByteArray *mountId) const
 {
     if (!onStorage)
-        return true;
-    QFile table(QString::fromLatin1(mountTablePath));
-    if (!table.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray wanted = QFile::encodeName(mountPoint);
-    for (const QByteArray &line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() > 4 && unescaped(fields.at(4)) == wanted)
-            return true;
+        return Presence::There;
+    if (mountTable < 0 || ::lseek(mountTable, 0, SEEK_SET) != 0)
+        return Presence::Unknown;
+    QByteArray table;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t got = ::read(mountTable, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return Presence::Unknown;
+        if (got == 0)
+            break;
+        table.append(chunk, int(got));
     }
-    return false;
+    // Each line: mount id, parent id, device, root, mount point, ...; the
+    // last line of a mount point is the mount on top. Mount ids are used
+    // again, so the device and the root tell one mount from the next too.
+    const QByteArray wanted = QFile::encodeName(mountPoint);
+    Presence presence = Presence::Away;
+    for (const QByteArray &line : table.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() > 4 && unescaped(fields.at(4)) == wanted) {
+            presence = Presence::There;
+            *mountId = fields.at(0) + ' ' + fields.at(2) + ' ' + fields.at(3);
+        }
+    }
+    return presence;
+}
+
+bool ReaderStorage::arrive(const QByteArray &mountId)
+{
+    struct stat status;
+    if (onStorage && ::stat(QFile::encodeName(mountPoint).constData(), &status) != 0)
+        return true; // gone again already: the next change of the table tells
+    stateDevice = onStorage ? status.st_dev : 0;
+    readMountId = mountId;
+    ready = arrival();
+    return ready;
 }
 
 void ReaderStorage::mountsChanged()
 {
-    if (!isPresent()) {
+    QByteArray mountId;
+    const Presence presence = look(&mountId);
+    if (presence == Presence::Unknown)
+        return;
+    if (presence == Presence::Away) {
         lost();
         return;
     }
-    if (ready)
+    if (ready && mountId == readMountId)
         return;
+    lost();
     daemonLog(
         QStringLiteral("the reader's storage %1 is there: reading the state").arg(mountPoint));
-    ready = arrival();
-    if (!ready)
+    if (!arrive(mountId))
         QCoreApplication::exit(1);
 }
 

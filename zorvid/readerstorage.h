@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <sys/types.h>
 
 namespace zorvid {
 
@@ -13,8 +14,9 @@ namespace zorvid {
 // lies under its mount point. While it is away (a USB session, early boot)
 // the mount point is a bare folder of the root file system: the state there
 // is not the owner's, so nothing is read or written until the storage is
-// mounted again, and the state is read afresh when it is. The kernel tells
-// of every change of the mount table, so nothing is polled.
+// mounted again, and the state is read afresh when it is, or when another
+// file system stands there than the one the state was read from. The kernel
+// tells of every change of the mount table, so nothing is polled.
 class ReaderStorage : public QObject {
 public:
     ReaderStorage(const QString &mountPoint, const QString &stateDir, QObject *parent = nullptr);
@@ -27,11 +29,21 @@ public:
     // Whether the state has been read and the storage is there: requests
     // that need the state are refused until then.
     bool isReady() const { return ready; }
-    // Checked before every write, in case the storage has just gone.
+    // Checked before every write, in case the storage has just gone or been
+    // replaced; false also when the mount table cannot be read.
     bool canWrite();
+    // For a file PATH on the storage, the device of the file system the
+    // state was read from, on which it must be written; 0 for another path.
+    dev_t deviceFor(const QString &path) const;
 
 private:
-    bool isPresent() const;
+    bool liesOnStorage(const QString &path) const;
+    enum class Presence { There, Away, Unknown };
+    // Whether the storage is mounted, by the kernel's table read through the
+    // descriptor held (so that it needs none while descriptors run out),
+    // and what tells its mount from another.
+    Presence look(QByteArray *mountId) const;
+    bool arrive(const QByteArray &mountId);
     void mountsChanged();
     void lost();
 
@@ -40,6 +52,8 @@ private:
     bool onStorage;
     std::function<bool()> arrival;
     bool ready = false;
+    QByteArray readMountId;
+    dev_t stateDevice = 0;
     int mountTable = -1;
     std::unique_ptr<QSocketNotifier> mountWatch;
 };

@@ -1,9 +1,6 @@
 #include "socketserver.h"
 
-#include "daemonlog.h"
-
 #include <QFile>
-#include <QLocalSocket>
 
 #include <cerrno>
 #include <cstring>
@@ -14,26 +11,12 @@
 
 namespace zorvid {
 
-namespace {
-
-constexpr int pauseAfterFailureMs = 100;
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-} // namespace
-
 SocketServer::SocketServer(const QString &path, int capacity, const ConnectionLimits &limits,
                            HttpConnection::Handler handler, QObject *parent)
     : QObject(parent)
     , path(path)
-    , pool(QString(), capacity, limits, std::move(handler))
+    , listener(path, QString(), capacity, limits, std::move(handler))
 {
-    resume.setSingleShot(true);
-    resume.setInterval(pauseAfterFailureMs);
-    connect(&resume, &QTimer::timeout, this, [this] { notifier->setEnabled(true); });
 }
 
 SocketServer::~SocketServer()
@@ -60,55 +43,33 @@ bool SocketServer::listen(QString *error)
         }
         ::unlink(file.constData());
     }
-    descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     // The socket is its owner's alone whatever the umask: whoever can
     // connect can pair a device. No one can connect before listen().
-    if (descriptor < 0 ||
-        ::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::chmod(file.constData(), S_IRUSR | S_IWUSR) != 0 || ::listen(descriptor, 128) != 0) {
-        *error = QStringLiteral("cannot listen on %1: %2").arg(path, systemError());
-        close();
+    const bool bound = descriptor >= 0 && ::bind(descriptor, reinterpret_cast<sockaddr *>(&address),
+                                                 sizeof address) == 0;
+    if (!bound || ::chmod(file.constData(), S_IRUSR | S_IWUSR) != 0 ||
+        ::listen(descriptor, SOMAXCONN) != 0) {
+        *error = QStringLiteral("cannot listen on %1: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        if (descriptor >= 0)
+            ::close(descriptor);
+        if (bound)
+            ::unlink(file.constData());
         return false;
     }
-    notifier.reset(new QSocketNotifier(descriptor, QSocketNotifier::Read));
-    connect(notifier.get(), &QSocketNotifier::activated, this, &SocketServer::acceptPending);
+    listener.start(descriptor);
+    listening = true;
     return true;
 }
 
 void SocketServer::close()
 {
-    if (descriptor < 0)
+    if (!listening)
         return;
-    notifier.reset();
-    ::close(descriptor);
-    descriptor = -1;
+    listener.close();
     ::unlink(QFile::encodeName(path).constData());
-}
-
-void SocketServer::acceptPending()
-{
-    for (int taken = 0; taken < pool.acceptsPerTurn(); ++taken) {
-        const int client = ::accept4(descriptor, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (client < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                break;
-            if (!failing)
-                daemonLog(QStringLiteral("cannot accept a connection on %1: %2; trying again")
-                              .arg(path, systemError()));
-            failing = true;
-            notifier->setEnabled(false);
-            resume.start();
-            return;
-        }
-        if (failing)
-            daemonLog(QStringLiteral("accepting connections on %1 again").arg(path));
-        failing = false;
-        auto *socket = new QLocalSocket;
-        socket->setSocketDescriptor(client);
-        pool.adopt(socket);
-    }
+    listening = false;
 }
 
 } // namespace zorvid

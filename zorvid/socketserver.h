@@ -1,19 +1,13 @@
 #pragma once
 
-#include "connectionpool.h"
+#include "listener.h"
 
 #include <QObject>
-#include <QSocketNotifier>
-#include <QTimer>
-
-#include <memory>
 
 namespace zorvid {
 
 // The daemon's end of the local socket, readable and writable by its owner
-// alone. Connections go to a ConnectionPool. Accepting never ends: when it
-// fails (no descriptor left, say) it pauses for a moment and goes on, and
-// the socket file stays where it is.
+// alone; its connections are a Listener's.
 class SocketServer : public QObject {
 public:
     SocketServer(const QString &path, int capacity, const ConnectionLimits &limits,
@@ -28,14 +22,9 @@ public:
     void close();
 
 private:
-    void acceptPending();
-
     QString path;
-    ConnectionPool pool;
-    int descriptor = -1;
-    std::unique_ptr<QSocketNotifier> notifier;
-    QTimer resume;
-    bool failing = false;
+    Listener listener;
+    bool listening = false;
 };
 
 } // namespace zorvid

@@ -4,9 +4,7 @@
 #include "daemonlog.h"
 #include "readerstorage.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QVersionNumber>
 
@@ -39,6 +37,7 @@ void Updater::start()
 {
     checkTimer.stop();
     downloadTimer.stop();
+    removeLeftovers(settings.installedFile);
     state = State::Idle;
     version.clear();
     current = settings.factoryVersion;
@@ -172,10 +171,8 @@ Updater::Installation Updater::install()
 
 bool Updater::save(const QString &path, const QByteArray &bytes, QString *error)
 {
-    if (storage.canWrite()) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        return replaceFile(path, bytes, error);
-    }
+    if (storage.canWrite())
+        return replaceFile(path, bytes, error, storage.deviceFor(path));
     *error = QStringLiteral("the reader's storage is not mounted");
     return false;
 }

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <netinet/in.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
@@ -88,12 +89,29 @@ public:
         return QString::fromUtf8(errors);
     }
     QString clientsFile() const { return state.filePath("clients.json"); }
+    qint64 residentKiB() const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        status.open(QIODevice::ReadOnly);
+        const QByteArray text = status.readAll();
+        const int start = text.indexOf("VmRSS:");
+        return start < 0 ? 0 : text.mid(start + 6).trimmed().split(' ').first().toLongLong();
+    }
     // The descriptors it has open.
-    int openFiles() const
+    QStringList descriptors() const
     {
         return QDir(QStringLiteral("/proc/%1/fd").arg(process.processId()))
-            .entryList(QDir::Files | QDir::System)
-            .size();
+            .entryList(QDir::Files | QDir::System);
+    }
+    int openFiles() const { return descriptors().size(); }
+    // The next descriptor it would open, with its limit high enough.
+    int lowestFreeDescriptor() const
+    {
+        const QStringList open = descriptors();
+        int free = 0;
+        while (open.contains(QString::number(free)))
+            ++free;
+        return free;
     }
 
     QProcess process;
@@ -501,7 +519,8 @@ private slots:
             for (int i = 0; i < 600; ++i)
                 held.push_back(rawConnection(i % 2 ? port : 0, SOCK_NONBLOCK));
             QVERIFY(reachable());
-            QVERIFY(daemon.openFiles() <= 48);
+            // Its own, and 15 connections on each way in (48 less its own 18).
+            QVERIFY(daemon.openFiles() <= filesBefore + 2 * 15 + 2);
             if (burst % 2 == 1) {
                 for (const int fd : held)
                     ::close(fd);
@@ -510,7 +529,7 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(daemon.openFiles() <= filesBefore, 5000);
         QVERIFY(reachable());
-        QTRY_VERIFY_WITH_TIMEOUT(daemon.log().contains("connections at once: dropping the oldest"),
+        QTRY_VERIFY_WITH_TIMEOUT(daemon.log().contains("connections at once: dropping older ones"),
                                  2000);
 
         // Out of descriptors all the same (its limit lowered under it), it
@@ -903,6 +922,100 @@ private slots:
         QVERIFY(insertCard());
         QTRY_COMPARE_WITH_TIMEOUT(listedIds(),
                                   (QStringList{"on the card 1", "on the card 2", paired}), 3000);
+
+        // Out of descriptors, a write fails, but the storage is not taken for
+        // gone.
+        const QString pid = QString::number(daemon.process.processId());
+        const QString one = QString::number(daemon.lowestFreeDescriptor() + 1);
+        QCOMPARE(QProcess::execute("prlimit", {"--pid", pid, "--nofile=" + one + ":1024"}), 0);
+        QVERIFY(!DaemonClient().disconnectClient(paired));
+        QCOMPARE(QProcess::execute("prlimit", {"--pid", pid, "--nofile=1024:1024"}), 0);
+        QCOMPARE(listedIds(), (QStringList{"on the card 1", "on the card 2", paired}));
+
+        // Another card put in while the daemon could not look: its list is
+        // the one served.
+        const QString other = daemon.state.filePath("other");
+        QVERIFY(QDir().mkpath(other + "/.adds/zorvi/zorvid"));
+        QVERIFY(writeClients(other + "/.adds/zorvi/zorvid/clients.json", {"on the other card"}));
+        ::kill(pid_t(daemon.process.processId()), SIGSTOP);
+        QCOMPARE(::umount2(storage, 0), 0);
+        QCOMPARE(::mount(QFile::encodeName(other).constData(), storage, nullptr, MS_BIND, nullptr),
+                 0);
+        ::kill(pid_t(daemon.process.processId()), SIGCONT);
+        QTRY_COMPARE_WITH_TIMEOUT(listedIds(), QStringList{"on the other card"}, 3000);
+    }
+
+    // A flood of connections on one way in, held or coming and going: the
+    // other way in keeps answering within a second, the flooded one keeps
+    // answering, and the daemon's memory stays what it was.
+    void floodsStarveNothing_data()
+    {
+        QTest::addColumn<bool>("phone");
+        QTest::addColumn<bool>("held");
+        QTest::newRow("idle connections held on the pairing port") << true << true;
+        QTest::newRow("connections coming and going on the pairing port") << true << false;
+        QTest::newRow("idle connections held on the add-on's socket") << false << true;
+        QTest::newRow("connections coming and going on the add-on's socket") << false << false;
+    }
+
+    void floodsStarveNothing()
+    {
+        QFETCH(bool, phone);
+        QFETCH(bool, held);
+        rlimit files{};
+        ::getrlimit(RLIMIT_NOFILE, &files);
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+        Zorvid daemon;
+        // A sanitized build keeps what is freed aside for a while; that is no
+        // growth of the daemon's.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ASAN_OPTIONS",
+                           environment.value("ASAN_OPTIONS") + ":quarantine_size_mb=0");
+        daemon.process.setProcessEnvironment(environment);
+        QVERIFY(daemon.start());
+        const quint16 port = quint16(QUrl(daemon.phoneAddress).port());
+        const qint64 memoryBefore = daemon.residentKiB();
+
+        std::atomic<bool> flooding{true};
+        const auto flood = [&] {
+            std::deque<int> open;
+            while (flooding) {
+                open.push_back(rawConnection(phone ? port : 0, SOCK_NONBLOCK));
+                if (!held || open.size() > 1000) {
+                    ::close(open.front());
+                    open.pop_front();
+                }
+            }
+            for (const int fd : open)
+                ::close(fd);
+        };
+        std::thread first(flood);
+        std::thread second(flood);
+        QElapsedTimer clock;
+        clock.start();
+        int slowest = 0;
+        int floodedAnswered = 0;
+        while (clock.elapsed() < 2500) {
+            QElapsedTimer one;
+            one.start();
+            const bool otherAnswered =
+                phone ? DaemonClient().pairingStatus().status == 200
+                      : exchange(addOnRequest("GET", "/pair"), port).status == 200;
+            QVERIFY(otherAnswered);
+            slowest = qMax(slowest, int(one.elapsed()));
+            floodedAnswered += phone ? exchange(addOnRequest("GET", "/pair"), port).status == 200
+                                     : DaemonClient().pairingStatus().status == 200;
+            QTest::qWait(50);
+        }
+        flooding = false;
+        first.join();
+        second.join();
+        QVERIFY2(slowest < 1000, qPrintable(QString::number(slowest)));
+        QVERIFY(floodedAnswered > 0);
+        QTest::qWait(500);
+        QVERIFY2(daemon.residentKiB() - memoryBefore < 8 * 1024,
+                 qPrintable(QString::number(daemon.residentKiB() - memoryBefore)));
     }
 
     // Bursts of disconnections and pairings, each cut short by SIGKILL at a
@@ -927,6 +1040,8 @@ private slots:
         for (int round = 0; round < 8; ++round) {
             QVERIFY(daemon.start());
             const pid_t pid = pid_t(daemon.process.processId());
+            // What a kill left beside the list is gone.
+            QVERIFY(QDir(daemon.state.path()).entryList({"*.new-*"}).isEmpty());
             const int delayMs = QRandomGenerator::global()->bounded(40, 250);
             std::atomic<bool> killed{false};
             std::atomic<int> broken{0};
