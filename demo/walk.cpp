@@ -175,6 +175,7 @@ public:
         process.setStandardErrorFile(QStringLiteral("/tmp/zorvid.log"), QIODevice::Append);
         process.start(QStringLiteral(ZORVID),
                       {QStringLiteral("--phone-port"), QStringLiteral("0"),
+                       QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
                        QStringLiteral("--state-dir"), zorvidState, QStringLiteral("--current"),
                        current, QStringLiteral("--update-available"), QStringLiteral("2.1.0"),
                        QStringLiteral("--check-seconds"), QStringLiteral("1"),

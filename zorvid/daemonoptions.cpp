@@ -32,16 +32,20 @@ and header fields over 8 KiB or a body over 8 KiB 413, a request not complete
 within --request-timeout 408. After its reply a connection reads and drops
 what the client still sends (at most 1 MiB, for 2 s) until the client closes.
 Each listener holds at most 64 connections at once (fewer when the limit of
-open files is low; zorvid raises it to its hard limit): a new one over that
-drops the oldest connection that has had its reply, or else the oldest still
-waiting for its request, which gets 503 if it can take it.
+open files is low; zorvid raises it to its hard limit) and takes a quarter of
+that per turn of its event loop. A new one over that drops an older one: one
+that has had its reply and sends nothing more, else one that has sent
+nothing, else one still sending after its reply, else the oldest waiting for
+its request; one not answered gets 503 if it can take it.
 
 The socket is readable and writable by zorvid's user alone. Only one zorvid
 runs at a time: it holds a lock on /tmp/zorvid.lock, and a second one exits.
 
 Pairing: the code is 6 characters from ABCDEFGHJKMNPQRSTUVWXYZ23456789. The
-offer's "url" is http://127.0.0.1:PORT/pair#CODE and its QR symbol encodes
-exactly that url. On that port (loopback only) the other device submits:
+offer's "url" is http://HOST:PORT/pair#CODE, HOST an address a phone on the
+reader's network can reach (see --pairing-host), and its QR symbol encodes
+exactly that url. On that port (all IPv4 addresses unless --listen names one)
+the other device submits:
   GET  /pair   a form that takes the code from the url's fragment
   POST /pair   code and name as a form or a JSON object: 200 paired,
                403 wrong code (with "attempts_left"), 410 no offer waiting
@@ -137,10 +141,23 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
          QStringLiteral("Mount point of the reader's storage (default %1).").arg(storagePath),
          QStringLiteral("DIR")},
         {QStringLiteral("phone-port"),
-         QStringLiteral(
-             "Port of the pairing endpoint on 127.0.0.1; 0 takes a free one (default %1).")
+         QStringLiteral("Port of the pairing endpoint; 0 takes a free one (default %1).")
              .arg(phonePort),
          QStringLiteral("PORT")},
+        {QStringLiteral("listen"),
+         QStringLiteral("IPv4 address the pairing endpoint listens on; 0.0.0.0 for all "
+                        "(default %1).")
+             .arg(listenAddress),
+         QStringLiteral("ADDRESS")},
+        {QStringLiteral("pairing-host"),
+         QStringLiteral("Host that pairing offers name (default: the --listen address, or "
+                        "with 0.0.0.0 the first IPv4 address of --wifi-interface, else "
+                        "127.0.0.1)."),
+         QStringLiteral("HOST")},
+        {QStringLiteral("wifi-interface"),
+         QStringLiteral("Network interface whose address phones reach (default %1).")
+             .arg(wifiInterface),
+         QStringLiteral("NAME")},
         {QStringLiteral("pairing-seconds"),
          QStringLiteral("How long a pairing code stays valid (default %1).").arg(pairingSeconds),
          QStringLiteral("SECONDS")},
@@ -188,6 +205,12 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
 
     if (parser.isSet(QStringLiteral("state-dir")))
         stateDir = parser.value(QStringLiteral("state-dir"));
+    if (parser.isSet(QStringLiteral("listen")))
+        listenAddress = parser.value(QStringLiteral("listen"));
+    if (parser.isSet(QStringLiteral("pairing-host")))
+        pairingHost = parser.value(QStringLiteral("pairing-host"));
+    if (parser.isSet(QStringLiteral("wifi-interface")))
+        wifiInterface = parser.value(QStringLiteral("wifi-interface"));
     if (parser.isSet(QStringLiteral("storage")))
         storagePath = parser.value(QStringLiteral("storage"));
     if (parser.isSet(QStringLiteral("install-slot")))

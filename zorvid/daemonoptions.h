@@ -11,6 +11,9 @@ struct DaemonOptions {
     // The reader's storage: a state folder under it waits for it to be mounted.
     QString storagePath = QStringLiteral("/mnt/onboard");
     int phonePort = 8732;
+    QString listenAddress = QStringLiteral("0.0.0.0");
+    QString pairingHost;
+    QString wifiInterface = QStringLiteral("wlan0");
     int pairingSeconds = 600;
     int pairingAttempts = 5;
     int requestTimeoutMs = 5000;

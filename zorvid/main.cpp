@@ -94,9 +94,13 @@ int main(int argc, char **argv)
     const int capacity = ConnectionPool::capacityFor(2);
 
     PhoneServer phone(pairing, storage, capacity, limits);
-    if (!phone.listen(quint16(options.phonePort), &error))
+    PhoneServer::Addresses addresses;
+    addresses.listen = options.listenAddress;
+    addresses.announced = options.pairingHost;
+    addresses.wifiInterface = options.wifiInterface;
+    if (!phone.listen(addresses, quint16(options.phonePort), &error))
         return fail(error);
-    pairing.setAddress(phone.address());
+    pairing.setAddress([&phone] { return phone.address(); });
 
     DaemonApi api(pairing, clients, updater, storage,
                   [] { QCoreApplication::exit(restartedStatus); });

@@ -36,7 +36,7 @@ QJsonObject Pairing::offer()
     code = PairingCode::generate();
     // The code rides in the fragment, so a phone that scans the QR symbol
     // can fill it in without anyone typing it.
-    url = address_ + QLatin1Char('#') + code;
+    url = address_() + QLatin1Char('#') + code;
     expiresAtMs = bootClockMs() + qint64(settings.validitySeconds) * 1000;
     wrongCodes = 0;
     paired = PairedClient();

@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <functional>
+
 namespace zorvid {
 
 class ClientList;
@@ -38,8 +40,9 @@ public:
 
     Pairing(ClientList &clients, const Settings &settings);
 
-    // Where the other device submits its code, e.g. "http://127.0.0.1:8732/pair".
-    void setAddress(const QString &address) { address_ = address; }
+    // Where the other device submits its code, e.g.
+    // "http://192.168.1.20:8732/pair", as it is at each offer.
+    void setAddress(std::function<QString()> address) { address_ = std::move(address); }
 
     // A new offer, replacing the one before: the body of POST "/pairing".
     QJsonObject offer();
@@ -63,7 +66,7 @@ private:
 
     ClientList &clients;
     Settings settings;
-    QString address_;
+    std::function<QString()> address_;
     State stateNow = State::None;
     QString code;
     QString url;

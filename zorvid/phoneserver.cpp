@@ -5,7 +5,9 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
@@ -59,23 +61,27 @@ PhoneServer::PhoneServer(Pairing &pairing, const ReaderStorage &storage, int cap
 {
 }
 
-bool PhoneServer::listen(quint16 wanted, QString *error)
+bool PhoneServer::listen(const Addresses &wanted, quint16 wantedPort, QString *error)
 {
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    const int reuse = 1;
+    addresses = wanted;
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(wanted);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(wantedPort);
+    if (::inet_pton(AF_INET, addresses.listen.toLatin1().constData(), &address.sin_addr) != 1) {
+        *error = QStringLiteral("%1 is not an IPv4 address").arg(addresses.listen);
+        return false;
+    }
+    const QString where = QStringLiteral("%1:%2").arg(addresses.listen).arg(wantedPort);
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int reuse = 1;
     socklen_t length = sizeof address;
     if (descriptor < 0 ||
         ::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||
         ::bind(descriptor, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(descriptor, SOMAXCONN) != 0 ||
         ::getsockname(descriptor, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
-        *error = QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
-                     .arg(wanted)
-                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        *error = QStringLiteral("cannot listen on %1: %2")
+                     .arg(where, QString::fromLocal8Bit(std::strerror(errno)));
         if (descriptor >= 0)
             ::close(descriptor);
         return false;
@@ -87,7 +93,18 @@ bool PhoneServer::listen(quint16 wanted, QString *error)
 
 QString PhoneServer::address() const
 {
-    return QStringLiteral("http://127.0.0.1:%1/pair").arg(port);
+    QString host = addresses.announced;
+    if (host.isEmpty() && addresses.listen != QLatin1String("0.0.0.0"))
+        host = addresses.listen;
+    const QNetworkInterface wifi = QNetworkInterface::interfaceFromName(addresses.wifiInterface);
+    for (const QNetworkAddressEntry &entry : wifi.addressEntries()) {
+        const QHostAddress ip = entry.ip();
+        if (host.isEmpty() && ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback())
+            host = ip.toString();
+    }
+    if (host.isEmpty())
+        host = QStringLiteral("127.0.0.1");
+    return QStringLiteral("http://%1:%2/pair").arg(host).arg(port);
 }
 
 HttpReply PhoneServer::handle(const HttpRequest &request)

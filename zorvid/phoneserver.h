@@ -9,8 +9,8 @@ namespace zorvid {
 class Pairing;
 class ReaderStorage;
 
-// The other device's way in: a small HTTP endpoint on the loopback
-// interface. GET /pair serves a form; POST /pair takes "code" and "name",
+// The other device's way in: a small HTTP endpoint on the reader's network
+// addresses. GET /pair serves a form; POST /pair takes "code" and "name",
 // as a form (application/x-www-form-urlencoded) or as a JSON object, and
 // answers in JSON: 200 {"state":"paired","id","name"}, 403 {"error",
 // "attempts_left"} for a wrong code, 410 {"error","state"} when no offer
@@ -21,9 +21,21 @@ public:
     PhoneServer(Pairing &pairing, const ReaderStorage &storage, int capacity,
                 const ConnectionLimits &limits, QObject *parent = nullptr);
 
-    // Port 0 takes any free port; address() then holds the one taken.
-    bool listen(quint16 port, QString *error);
-    // "http://127.0.0.1:PORT/pair".
+    struct Addresses {
+        // Where it listens: an IPv4 address, 0.0.0.0 for all of them.
+        QString listen = QStringLiteral("0.0.0.0");
+        // The host that the pairing offer names; empty: the address it listens
+        // on, or when that is all of them, the first IPv4 address of the Wi-Fi
+        // interface, which a phone on the same network can reach (loopback
+        // while it has none).
+        QString announced;
+        QString wifiInterface = QStringLiteral("wlan0");
+    };
+
+    // Port 0 takes any free port; address() then names the one taken.
+    bool listen(const Addresses &addresses, quint16 port, QString *error);
+    // "http://HOST:PORT/pair", HOST as it is now: the Wi-Fi network may come
+    // and go while the daemon runs.
     QString address() const;
 
 private:
@@ -33,6 +45,7 @@ private:
     Pairing &pairing;
     const ReaderStorage &storage;
     Listener listener;
+    Addresses addresses;
     quint16 port = 0;
 };
 

@@ -26,8 +26,9 @@ BenchDaemon::~BenchDaemon()
 
 bool BenchDaemon::start()
 {
-    process.start(QStringLiteral(ZORVID), {QStringLiteral("--state-dir"), stateDir,
-                                           QStringLiteral("--phone-port"), QStringLiteral("0")});
+    process.start(QStringLiteral(ZORVID),
+                  {QStringLiteral("--state-dir"), stateDir, QStringLiteral("--phone-port"),
+                   QStringLiteral("0"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1")});
     static const QRegularExpression ready(QStringLiteral("listening on \\S+, pairing at (\\S+),"));
     QElapsedTimer clock;
     clock.start();

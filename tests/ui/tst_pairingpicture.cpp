@@ -125,6 +125,7 @@ private slots:
         zorvid.setStandardErrorFile(QProcess::nullDevice());
         zorvid.start(QStringLiteral(ZORVID),
                      {QStringLiteral("--phone-port"), QStringLiteral("0"),
+                      QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
                       QStringLiteral("--state-dir"), QStringLiteral("/tmp/zorvid-state")});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QString::fromLatin1(zorvi::daemonSocket)), 5000);
         const zorvi::DaemonReply offer = zorvi::DaemonClient().startPairing();

@@ -51,6 +51,10 @@ public:
         errors.clear();
         if (!arguments.contains("--state-dir"))
             arguments << "--state-dir" << state.path();
+        // Not on the machine's own network.
+        if (!arguments.contains("--listen"))
+            arguments << "--listen"
+                      << "127.0.0.1";
         arguments = launcher + QStringList{ZORVID} + arguments << "--phone-port"
                                                                << "0";
         process.start(arguments.takeFirst(), arguments);
@@ -472,8 +476,8 @@ private slots:
             Zorvid a;
             Zorvid b;
             for (Zorvid *daemon : {&a, &b})
-                daemon->process.start(ZORVID,
-                                      {"--state-dir", daemon->state.path(), "--phone-port", "0"});
+                daemon->process.start(ZORVID, {"--state-dir", daemon->state.path(), "--phone-port",
+                                               "0", "--listen", "127.0.0.1"});
             ::umask(umaskBefore);
             QTRY_VERIFY_WITH_TIMEOUT(a.process.state() == QProcess::NotRunning ||
                                          b.process.state() == QProcess::NotRunning,
@@ -651,6 +655,47 @@ private slots:
         QCOMPARE(DaemonClient().listClients().json.array().size(), 1);
         QVERIFY(QRegularExpression("^[0-9a-f]{16}$").match(text(client, "id")).hasMatch());
         QVERIFY(DaemonClient().disconnectClient(text(client, "id")));
+    }
+
+    // The offer names an address a phone on the reader's network can reach,
+    // and pairing works through it; checked in a network of the test's own.
+    void offerNamesAnAddressAPhoneCanReach_data()
+    {
+        QTest::addColumn<QString>("network");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("host");
+
+        const QString wifi =
+            "ip link set lo up && ip link add wl0 type bridge && ip link set wl0 up";
+        const QStringList all{"--listen", "0.0.0.0", "--wifi-interface", "wl0"};
+        QTest::newRow("the first IPv4 address of the Wi-Fi interface")
+            << wifi + " && ip addr add 10.7.0.2/24 dev wl0 && ip addr add 10.7.0.3/24 dev wl0"
+            << all << "10.7.0.2";
+        QTest::newRow("loopback while the Wi-Fi interface has no address")
+            << wifi << all << "127.0.0.1";
+        QTest::newRow("the host given")
+            << wifi << all + QStringList{"--pairing-host", "10.9.9.9"} << "10.9.9.9";
+    }
+
+    void offerNamesAnAddressAPhoneCanReach()
+    {
+        QFETCH(QString, network);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, host);
+
+        Zorvid daemon;
+        daemon.launcher =
+            QStringList{"unshare", "--net", "sh", "-c", network + " && exec \"$0\" \"$@\""};
+        QVERIFY(daemon.start(arguments));
+        const QString url = text(newOffer(), "url");
+        QVERIFY2(url.startsWith("http://" + host + ':'), qPrintable(url));
+        if (host == QLatin1String("10.9.9.9"))
+            return;
+        const QString inItsNetwork =
+            QStringLiteral("--net=/proc/%1/ns/net").arg(daemon.process.processId());
+        QCOMPARE(QProcess::execute("nsenter", {inItsNetwork, ZORVID_PHONE, "--name", "Phone", url}),
+                 0);
+        QCOMPARE(text(pairingState(), "state"), QStringLiteral("paired"));
     }
 
     void rightCodeRefused_data()
@@ -901,6 +946,7 @@ private slots:
 
         QVERIFY(
             daemon.start({"--state-dir", QString::fromLatin1(storage) + "/.adds/zorvi/zorvid"}));
+        const int filesIdle = daemon.openFiles();
         QVERIFY(daemon.log().contains("the state waits for the reader's storage"));
         QCOMPARE(DaemonClient().pairingStatus().status, 200);
         QCOMPARE(DaemonClient().listClients().status, 503);
@@ -925,6 +971,9 @@ private slots:
 
         // Out of descriptors, a write fails, but the storage is not taken for
         // gone.
+        // Once the connections before have gone, one descriptor more: enough
+        // to take a request, not to write.
+        QTRY_COMPARE_WITH_TIMEOUT(daemon.openFiles(), filesIdle, 3000);
         const QString pid = QString::number(daemon.process.processId());
         const QString one = QString::number(daemon.lowestFreeDescriptor() + 1);
         QCOMPARE(QProcess::execute("prlimit", {"--pid", pid, "--nofile=" + one + ":1024"}), 0);

@@ -81,8 +81,9 @@ bool startZorvid(QProcess &zorvid)
     zorvid.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     zorvid.setStandardErrorFile(QProcess::nullDevice());
     zorvid.start(QStringLiteral(ZORVID),
-                 {QStringLiteral("--phone-port"), QStringLiteral("0"),
-                  QStringLiteral("--state-dir"), QStringLiteral("/tmp/render-pages-zorvid")});
+                 {QStringLiteral("--phone-port"), QStringLiteral("0"), QStringLiteral("--listen"),
+                  QStringLiteral("127.0.0.1"), QStringLiteral("--state-dir"),
+                  QStringLiteral("/tmp/render-pages-zorvid")});
     for (int tries = 0; tries < 100; ++tries) {
         QLocalSocket probe;
         probe.connectToServer(QString::fromLatin1(zorvi::daemonSocket));
