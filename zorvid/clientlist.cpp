@@ -33,12 +33,17 @@ QString hexId(const QByteArray &bytes)
     return QString::fromLatin1(bytes.left(8).toHex());
 }
 
-QJsonArray toJsonArray(const QVector<PairedClient> &clients)
+// The clients as the add-on reads them, and with their token hashes as the
+// file keeps them.
+QJsonArray toJsonArray(const QVector<PairedClient> &clients, bool withTokens)
 {
     QJsonArray array;
     for (const PairedClient &client : clients) {
-        array.append(QJsonObject{
-            {"id", client.id}, {"name", client.name}, {"paired_at", double(client.pairedAt)}});
+        QJsonObject entry{
+            {"id", client.id}, {"name", client.name}, {"paired_at", double(client.pairedAt)}};
+        if (withTokens && !client.tokenHash.isEmpty())
+            entry.insert(QLatin1String("token_sha256"), QString::fromLatin1(client.tokenHash));
+        array.append(entry);
     }
     return array;
 }
@@ -92,6 +97,7 @@ bool ClientList::load()
         client.id = object.value(QLatin1String("id")).toString();
         client.name = object.value(QLatin1String("name")).toString();
         client.pairedAt = qint64(object.value(QLatin1String("paired_at")).toDouble());
+        client.tokenHash = object.value(QLatin1String("token_sha256")).toString().toLatin1();
         if (!client.id.isEmpty() && !canBeNamed(client.id)) {
             const QByteArray old(reinterpret_cast<const char *>(client.id.utf16()),
                                  client.id.size() * 2);
@@ -117,7 +123,7 @@ bool ClientList::load()
 
 QJsonArray ClientList::toJson() const
 {
-    return toJsonArray(list);
+    return toJsonArray(list, false);
 }
 
 bool ClientList::add(const PairedClient &client)
@@ -157,7 +163,7 @@ QString ClientList::newId() const
 
 bool ClientList::write(const QVector<PairedClient> &clients) const
 {
-    const QByteArray bytes = QJsonDocument(QJsonObject{{"clients", toJsonArray(clients)}})
+    const QByteArray bytes = QJsonDocument(QJsonObject{{"clients", toJsonArray(clients, true)}})
                                  .toJson(QJsonDocument::Indented);
 
     QString error;

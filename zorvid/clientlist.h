@@ -11,7 +11,8 @@ namespace zorvid {
 class ReaderStorage;
 
 // The paired devices, kept in a JSON file that is replaced atomically on
-// every change: {"clients": [{"id": ..., "name": ..., "paired_at": ...}]}.
+// every change: {"clients": [{"id": ..., "name": ..., "paired_at": ...,
+// "token_sha256": ...}]}.
 // A change is only made in memory once it is on disk, so the file and the
 // list never disagree, and a crash at any moment leaves the old or the new
 // file whole. Nothing is written while the reader's storage is away.
@@ -28,6 +29,7 @@ public:
     // every start.
     bool load();
     const QVector<PairedClient> &clients() const { return list; }
+    // The clients as GET /clients lists them: no token hashes.
     QJsonArray toJson() const;
 
     // Both change the file first and the list only if that worked.

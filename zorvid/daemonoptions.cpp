@@ -47,8 +47,10 @@ reader's network can reach (see --pairing-host), and its QR symbol encodes
 exactly that url. On that port (all IPv4 addresses unless --listen names one)
 the other device submits:
   GET  /pair   a form that takes the code from the url's fragment
-  POST /pair   code and name as a form or a JSON object: 200 paired,
-               403 wrong code (with "attempts_left"), 410 no offer waiting
+  POST /pair   code and name as a form or a JSON object: 200 paired, with
+               the browser's device token in the cookie zorvi_device
+               (HttpOnly, SameSite=Strict), 403 wrong code (with
+               "attempts_left"), 410 no offer waiting
 For example:
   curl -d code=ABC234 -d name=Phone http://127.0.0.1:8732/pair
   zorvid-phone --name Phone 'http://127.0.0.1:8732/pair#ABC234'
@@ -61,7 +63,8 @@ list that no request could name is replaced at start by one derived from it.
 
 Files:
   STATE_DIR/clients.json  the paired devices, {"clients":[{"id","name",
-                          "paired_at"}]}, replaced atomically on every change;
+                          "paired_at","token_sha256"}]} (the token's SHA-256
+                          only), replaced atomically on every change;
                           a file that is not a client list is kept aside as
                           clients.json.unreadable-TIME
   STATE_DIR/update.json   {"installed": VERSION} once an update is installed

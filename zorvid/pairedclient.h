@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace zorvid {
@@ -11,6 +12,10 @@ struct PairedClient {
     QString name;
     // Seconds of Unix time.
     qint64 pairedAt = 0;
+    // The SHA-256 (hexadecimal) of the token its browser got at pairing and
+    // sends back as a cookie; the token itself is kept nowhere. Empty for a
+    // device paired before browsers got tokens.
+    QByteArray tokenHash;
 };
 
 } // namespace zorvid

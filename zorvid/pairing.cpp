@@ -5,7 +5,9 @@
 #include "daemonlog.h"
 #include "pairingcode.h"
 #include "qrsymbol.h"
+#include "securerandom.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 
 #include <ctime>
@@ -99,8 +101,13 @@ Pairing::Submission Pairing::submit(const QString &typedCode, const QString &nam
         return result;
     }
 
+    // 256 random bits: the browser's proof of pairing, which only its hash
+    // outlives on the reader.
+    const QByteArray token = SecureRandom::bytes(32).toBase64(QByteArray::Base64UrlEncoding |
+                                                              QByteArray::OmitTrailingEquals);
     PairedClient client;
     client.id = clients.newId();
+    client.tokenHash = QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex();
     client.name = shownName;
     client.pairedAt = QDateTime::currentSecsSinceEpoch();
     // Unsaved, the device is not paired, and the offer still waits for it.
@@ -113,6 +120,7 @@ Pairing::Submission Pairing::submit(const QString &typedCode, const QString &nam
     daemonLog(QStringLiteral("paired %1 as %2").arg(client.name, client.id));
     result.outcome = Outcome::Paired;
     result.client = client;
+    result.token = token;
     return result;
 }
 

@@ -36,6 +36,8 @@ public:
         Outcome outcome = Outcome::NoOffer;
         int attemptsLeft = 0;
         PairedClient client;
+        // Once paired: the device's token for its browser, kept nowhere else.
+        QByteArray token;
     };
 
     Pairing(ClientList &clients, const Settings &settings);

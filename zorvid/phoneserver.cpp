@@ -150,6 +150,12 @@ HttpReply PhoneServer::submit(const HttpRequest &request)
         HttpReply reply = HttpReply::json(200, QJsonObject{{"state", QStringLiteral("paired")},
                                                            {"id", submission.client.id},
                                                            {"name", submission.client.name}});
+        // The browser keeps the token for as long as the reader keeps the
+        // device; scripts cannot read it, and no other site can send it.
+        reply.headers.append(
+            qMakePair(QByteArray("Set-Cookie"),
+                      "zorvi_device=" + submission.token +
+                          "; Path=/; Max-Age=315360000; HttpOnly; SameSite=Strict"));
         reply.note = "paired";
         return reply;
     }

@@ -12,7 +12,8 @@ class ReaderStorage;
 // The other device's way in: a small HTTP endpoint on the reader's network
 // addresses. GET /pair serves a form; POST /pair takes "code" and "name",
 // as a form (application/x-www-form-urlencoded) or as a JSON object, and
-// answers in JSON: 200 {"state":"paired","id","name"}, 403 {"error",
+// answers in JSON: 200 {"state":"paired","id","name"} with the device's
+// token in the cookie "zorvi_device", 403 {"error",
 // "attempts_left"} for a wrong code, 410 {"error","state"} when no offer
 // waits, 400 for a missing field, 503 while the reader's storage is away.
 // Its connections are a Listener's.

@@ -798,10 +798,26 @@ private slots:
         const QJsonObject after = pairingState();
         const bool paired = request.startsWith("POST") && status == 200;
         QCOMPARE(text(after, "state"), QString::fromLatin1(paired ? "paired" : "waiting"));
-        if (!paired)
+        if (!paired) {
             QCOMPARE(after.value(QLatin1String("attempts_left")).toInt(), 5);
-        else
-            QVERIFY(DaemonClient().disconnectClient(text(after, "id")));
+            return;
+        }
+        // The browser's token: in a cookie scripts cannot read and other sites
+        // cannot send, on the reader only as its hash, never in the list the
+        // add-on reads.
+        static const QRegularExpression cookie(
+            "\r\nSet-Cookie: zorvi_device=([A-Za-z0-9_-]{43}); Path=/; Max-Age=315360000; "
+            "HttpOnly; SameSite=Strict(\r|$)");
+        const QRegularExpressionMatch match = cookie.match(QString::fromLatin1(reply.head));
+        QVERIFY2(match.hasMatch(), reply.head.constData());
+        const QByteArray token = match.captured(1).toLatin1();
+        const QByteArray file = readFile(daemon.clientsFile());
+        QVERIFY(file.contains("\"token_sha256\": \"" +
+                              QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex()));
+        QVERIFY(!file.contains(token));
+        QVERIFY(!DaemonClient().listClients().json.toJson().contains("token"));
+        QVERIFY(DaemonClient().disconnectClient(text(after, "id")));
+        QVERIFY(!readFile(daemon.clientsFile()).contains("token_sha256"));
     }
 
     void idsRoundTripThroughDisconnect_data()
