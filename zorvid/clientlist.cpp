@@ -126,6 +126,20 @@ QJsonArray ClientList::toJson() const
     return toJsonArray(list, false);
 }
 
+const PairedClient *ClientList::clientWithToken(const QByteArray &token) const
+{
+    // Tokens are 43 characters; anything much longer is no token, and is not
+    // worth hashing.
+    if (token.isEmpty() || token.size() > 128)
+        return nullptr;
+    const QByteArray hash = QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex();
+    for (const PairedClient &client : list) {
+        if (!client.tokenHash.isEmpty() && client.tokenHash == hash)
+            return &client;
+    }
+    return nullptr;
+}
+
 bool ClientList::add(const PairedClient &client)
 {
     QVector<PairedClient> changed = list;

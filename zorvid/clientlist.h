@@ -31,6 +31,9 @@ public:
     const QVector<PairedClient> &clients() const { return list; }
     // The clients as GET /clients lists them: no token hashes.
     QJsonArray toJson() const;
+    // The client whose browser holds TOKEN, or null: a token that was never
+    // given, or whose device has been disconnected, opens nothing.
+    const PairedClient *clientWithToken(const QByteArray &token) const;
 
     // Both change the file first and the list only if that worked.
     bool add(const PairedClient &client);

@@ -2,6 +2,7 @@
 
 #include "daemonlog.h"
 
+#include <QFile>
 #include <QLocalSocket>
 #include <QTcpSocket>
 
@@ -38,7 +39,12 @@ HttpConnection::HttpConnection(QIODevice *socket, const QString &logPrefix,
     connect(&deadline, &QTimer::timeout, this, &HttpConnection::deadlinePassed);
     deadline.start(limits.requestTimeoutMs);
     connect(socket, &QIODevice::readyRead, this, &HttpConnection::readAvailable);
-    connect(socket, &QIODevice::bytesWritten, this, &HttpConnection::closeSendingSideWhenWritten);
+    connect(socket, &QIODevice::bytesWritten, this, [this] {
+        if (fileLeft > 0)
+            sendMore();
+        else
+            closeSendingSideWhenWritten();
+    });
     if (auto *local = qobject_cast<QLocalSocket *>(socket))
         connect(local, &QLocalSocket::disconnected, this, &HttpConnection::finish);
     else if (auto *tcp = qobject_cast<QAbstractSocket *>(socket))
@@ -112,7 +118,40 @@ void HttpConnection::send(const HttpReply &reply)
     replied = true;
     afterSent = reply.afterSent;
     socket->write(reply.toBytes());
+    if (reply.file && reply.fileLength > 0 && reply.file->seek(reply.fileOffset)) {
+        file = reply.file;
+        fileLeft = reply.fileLength;
+        sendMore();
+        return;
+    }
     // From here the deadline bounds how long the peer may take to go.
+    deadline.start(limits.lingerMs);
+}
+
+void HttpConnection::sendMore()
+{
+    // A buffer of two chunks keeps the kernel fed without holding much of a
+    // book in memory for a slow phone.
+    constexpr qint64 chunk = 64 * 1024;
+    while (fileLeft > 0 && socket->bytesToWrite() < chunk) {
+        const QByteArray bytes = file->read(qMin(chunk, fileLeft));
+        if (bytes.isEmpty()) {
+            // Shortened or unreadable since it was opened: the peer must not
+            // take what it got for the whole file.
+            daemonLog(logPrefix + QStringLiteral("- %1 ended %2 bytes early")
+                                      .arg(file->fileName())
+                                      .arg(fileLeft));
+            abort();
+            return;
+        }
+        fileLeft -= bytes.size();
+        socket->write(bytes);
+    }
+    if (fileLeft > 0) {
+        deadline.start(limits.stallMs);
+        return;
+    }
+    file.reset();
     deadline.start(limits.lingerMs);
 }
 

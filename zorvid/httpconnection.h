@@ -23,6 +23,9 @@ struct ConnectionLimits {
     int lingerMs = 2000;
     // What a peer may still send after its reply before it is cut off.
     int drainBytes = 1024 * 1024;
+    // How long a reply streamed from a file may wait for the peer to take
+    // more of it.
+    int stallMs = 30000;
 };
 
 // One connection that carries one request and one reply: it reads the
@@ -47,6 +50,8 @@ public:
     bool isAnswered() const { return replied; }
     // Nothing of a request has come, nor waits to be read.
     bool isIdle() const { return !replied && reader.received() == 0 && !bytesWaiting(); }
+    // Has its reply and is still sending a file.
+    bool isStreaming() const { return fileLeft > 0; }
     // The whole reply has gone to the kernel: only the peer's leaving is
     // awaited, and what it still sends is dropped.
     bool isHandedOver() const { return halfClosed; }
@@ -61,6 +66,8 @@ private:
     bool bytesWaiting() const;
     void readAvailable();
     void send(const HttpReply &reply);
+    // Tops up the socket's buffer from the reply's file.
+    void sendMore();
     void closeSendingSideWhenWritten();
     void deadlinePassed();
     void abort();
@@ -80,6 +87,9 @@ private:
     qint64 drained = 0;
     bool finished = false;
     std::function<void()> afterSent;
+    // The file still to send, and how much of it.
+    std::shared_ptr<QFile> file;
+    qint64 fileLeft = 0;
 };
 
 } // namespace zorvid

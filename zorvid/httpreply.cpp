@@ -19,6 +19,10 @@ QByteArray reasonPhrase(int status)
         return "No Content";
     case 400:
         return "Bad Request";
+    case 206:
+        return "Partial Content";
+    case 303:
+        return "See Other";
     case 403:
         return "Forbidden";
     case 404:
@@ -35,6 +39,8 @@ QByteArray reasonPhrase(int status)
         return "Content Too Large";
     case 415:
         return "Unsupported Media Type";
+    case 416:
+        return "Range Not Satisfiable";
     case 500:
         return "Internal Server Error";
     case 501:
@@ -86,11 +92,11 @@ QByteArray HttpReply::toBytes() const
 {
     QByteArray bytes =
         "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    if (!body.isEmpty())
+    if (contentLength() > 0)
         bytes += "Content-Type: " + contentType + "\r\n";
     // A 204 reply carries no Content-Length (RFC 9110, 8.6).
     if (status != 204)
-        bytes += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+        bytes += "Content-Length: " + QByteArray::number(contentLength()) + "\r\n";
     for (const auto &field : headers)
         bytes += field.first + ": " + field.second + "\r\n";
     bytes += "Connection: close\r\n\r\n";

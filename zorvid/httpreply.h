@@ -6,6 +6,9 @@
 #include <QPair>
 
 #include <functional>
+#include <memory>
+
+class QFile;
 
 namespace zorvid {
 
@@ -14,6 +17,12 @@ struct HttpReply {
     int status = 500;
     QByteArray contentType;
     QByteArray body;
+    // Instead of the body, FILE_LENGTH bytes of an open file from
+    // FILE_OFFSET on, read and sent a little at a time as the peer takes
+    // them: a book may be larger than the daemon's memory.
+    std::shared_ptr<QFile> file;
+    qint64 fileOffset = 0;
+    qint64 fileLength = 0;
     // Header fields beyond the framing ones, e.g. "Allow".
     QList<QPair<QByteArray, QByteArray>> headers;
     // A short reason added to the request's log line, for refusals.
@@ -28,8 +37,9 @@ struct HttpReply {
     static HttpReply methodNotAllowed(const QByteArray &allowed);
 
     // Status line, "Content-Type" where there is a body, "Content-Length"
-    // (not on 204), "Connection: close", then the body.
+    // (not on 204), "Connection: close", then the body (not the file's).
     QByteArray toBytes() const;
+    qint64 contentLength() const { return file ? fileLength : body.size(); }
 };
 
 } // namespace zorvid

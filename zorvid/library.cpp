@@ -157,10 +157,12 @@ bool Library::read(QVector<Book> *books)
         if (book.contentId.isEmpty())
             continue;
         book.mimeType = text(row, MimeType);
-        book.title = text(row, Title);
-        book.author = text(row, Attribution);
-        book.series = text(row, Series);
-        book.seriesNumber = text(row, SeriesNumber);
+        // Shown and sorted without the blanks around them: a title of
+        // spaces is no title.
+        book.title = text(row, Title).trimmed();
+        book.author = text(row, Attribution).trimmed();
+        book.series = text(row, Series).trimmed();
+        book.seriesNumber = text(row, SeriesNumber).trimmed();
         book.readStatus = sqlite3_column_int(row, ReadStatus);
         book.percentRead = qBound(0, sqlite3_column_int(row, PercentRead), 100);
         book.lastRead = isoDate(text(row, DateLastRead));

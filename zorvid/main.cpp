@@ -5,12 +5,14 @@
 #include "daemonlog.h"
 #include "daemonoptions.h"
 #include "instancelock.h"
+#include "library.h"
 #include "pairing.h"
 #include "phoneserver.h"
 #include "readerstorage.h"
 #include "socketserver.h"
 #include "terminationsignals.h"
 #include "updater.h"
+#include "web/bookfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -93,7 +95,10 @@ int main(int argc, char **argv)
     limits.requestTimeoutMs = options.requestTimeoutMs;
     const int capacity = ConnectionPool::capacityFor(2);
 
-    PhoneServer phone(pairing, storage, capacity, limits);
+    // Nickel's library, on the reader's storage as Nickel sees it.
+    Library library(QDir(options.storagePath).filePath(QStringLiteral(".kobo/KoboReader.sqlite")));
+    const BookFiles files(options.storagePath);
+    PhoneServer phone(pairing, clients, library, files, storage, capacity, limits);
     PhoneServer::Addresses addresses;
     addresses.listen = options.listenAddress;
     addresses.announced = options.pairingHost;

@@ -1,11 +1,24 @@
 #include "phoneserver.h"
 
+#include "clientlist.h"
+#include "library.h"
 #include "pairing.h"
 #include "readerstorage.h"
+#include "web/bookfiles.h"
+#include "web/byterange.h"
+#include "web/librarypage.h"
+#include "web/pagelanguage.h"
+#include "web/pairpage.h"
+#include "web/webpage.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkInterface>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -17,21 +30,6 @@
 namespace zorvid {
 
 namespace {
-
-// The form a browser shows; its script copies the code from the address's
-// fragment, which the QR symbol carries.
-const char pairPage[] = R"(<!DOCTYPE html>
-<html><head><meta charset="utf-8"><meta name="viewport" content="width=device-width">
-<title>Pair with the e-reader</title></head>
-<body><h1>Pair with the e-reader</h1>
-<form method="post" action="/pair">
-<p><label>Code <input name="code" id="code" autocomplete="off" required></label></p>
-<p><label>This device's name <input name="name" required></label></p>
-<p><button type="submit">Pair</button></p>
-</form>
-<script>if (location.hash.length > 1) document.getElementById("code").value = decodeURIComponent(location.hash.slice(1));</script>
-</body></html>
-)";
 
 // "code=ABC234&name=Anna%27s+phone" into its decoded fields.
 QJsonObject formFields(const QByteArray &body)
@@ -49,12 +47,74 @@ QJsonObject formFields(const QByteArray &body)
     return fields;
 }
 
+// The device token that the browser sends back, from its Cookie field.
+QByteArray deviceToken(const HttpRequest &request)
+{
+    for (const QByteArray &cookie : request.header("cookie").split(';')) {
+        const QByteArray trimmed = cookie.trimmed();
+        if (trimmed.startsWith("zorvi_device="))
+            return trimmed.mid(13);
+    }
+    return QByteArray();
+}
+
+// The value of NAME in the target's query, decoded.
+QString queryValue(const HttpRequest &request, const char *name)
+{
+    const int question = request.target.indexOf('?');
+    if (question < 0)
+        return QString();
+    for (const QByteArray &pair : request.target.mid(question + 1).split('&')) {
+        if (pair.startsWith(QByteArray(name) + '='))
+            return QString::fromUtf8(QByteArray::fromPercentEncoding(pair.mid(int(qstrlen(name)) + 1)));
+    }
+    return QString();
+}
+
+HttpReply redirect(const QByteArray &location)
+{
+    HttpReply reply = HttpReply::empty(303);
+    reply.headers.append(qMakePair(QByteArray("Location"), location));
+    addBrowserHeaders(&reply);
+    return reply;
+}
+
+// "attachment" with the file's name, as ASCII for old browsers and as
+// UTF-8 for the others.
+QByteArray attachment(const QString &name)
+{
+    QByteArray ascii;
+    for (const QChar c : name)
+        ascii += c.unicode() >= 0x20 && c.unicode() < 0x7f && c != '"' && c != '\\' ? char(c.unicode())
+                                                                                    : '_';
+    return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" +
+           QUrl::toPercentEncoding(name);
+}
+
+// The type of an image by its first bytes; empty for anything else, which
+// is not served as an image.
+QByteArray imageType(QFile &file)
+{
+    const QByteArray start = file.peek(8);
+    if (start.startsWith("\xff\xd8\xff"))
+        return "image/jpeg";
+    if (start.startsWith("\x89PNG\r\n\x1a\n"))
+        return "image/png";
+    if (start.startsWith("GIF8"))
+        return "image/gif";
+    return QByteArray();
+}
+
 } // namespace
 
-PhoneServer::PhoneServer(Pairing &pairing, const ReaderStorage &storage, int capacity,
+PhoneServer::PhoneServer(Pairing &pairing, const ClientList &clients, Library &library,
+                         const BookFiles &files, const ReaderStorage &storage, int capacity,
                          const ConnectionLimits &limits, QObject *parent)
     : QObject(parent)
     , pairing(pairing)
+    , clients(clients)
+    , library(library)
+    , files(files)
     , storage(storage)
     , listener(QStringLiteral("the pairing port"), QStringLiteral("phone "), capacity, limits,
                [this](const HttpRequest &request) { return handle(request); })
@@ -109,24 +169,127 @@ QString PhoneServer::address() const
 
 HttpReply PhoneServer::handle(const HttpRequest &request)
 {
-    if (request.path != "/pair")
-        return HttpReply::error(404, "no such page");
-    if (request.method == "GET") {
-        HttpReply page;
-        page.status = 200;
-        page.contentType = "text/html; charset=utf-8";
-        page.body = pairPage;
-        return page;
+    const QByteArray &path = request.path;
+    const bool get = request.method == "GET";
+    if (path == "/style.css" || path == "/pair.js")
+        return get ? assetReply(path.mid(1)) : HttpReply::methodNotAllowed("GET");
+    const PageLanguage language =
+        PageLanguage::fromAcceptLanguage(request.header("accept-language"));
+    if (path == "/pair") {
+        if (get)
+            return pairPage(200, language, QString(),
+                            deviceNameFor(request.header("user-agent")));
+        if (request.method == "POST")
+            return submit(request, language);
+        return HttpReply::methodNotAllowed("GET, POST");
     }
-    if (request.method == "POST")
-        return submit(request);
-    return HttpReply::methodNotAllowed("GET, POST");
+    const bool page = path == "/";
+    if (!page && path != "/download" && path != "/cover")
+        return HttpReply::error(404, "no such page");
+    if (!get)
+        return HttpReply::methodNotAllowed("GET");
+    if (!storage.isReady()) {
+        return page ? libraryPage({}, LibraryQuery(), files, language, language.text("storageAway"))
+                    : HttpReply::error(503, "the reader's storage is not available");
+    }
+    // Nothing of the library without a token of a device still paired.
+    if (!clients.clientWithToken(deviceToken(request)))
+        return page ? redirect("/pair") : HttpReply::error(404, "no such page");
+    if (page)
+        return dashboard(request, language);
+    return bookFile(request, path == "/cover");
 }
 
-HttpReply PhoneServer::submit(const HttpRequest &request)
+HttpReply PhoneServer::dashboard(const HttpRequest &request, const PageLanguage &language)
 {
-    if (!storage.isReady())
-        return HttpReply::error(503, "the reader's storage is not available");
+    const int question = request.target.indexOf('?');
+    const LibraryQuery query =
+        LibraryQuery::fromUrlQuery(question < 0 ? QByteArray() : request.target.mid(question + 1));
+    QString message;
+    if (!library.refresh())
+        message = language.text("libraryUnavailable");
+    HttpReply reply = libraryPage(library.books(), query, files, language, message);
+    if (!message.isEmpty())
+        reply.note = "library not read: " + library.error().toUtf8();
+    return reply;
+}
+
+HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
+{
+    library.refresh();
+    const QString id = queryValue(request, "id");
+    const auto book = std::find_if(library.books().begin(), library.books().end(),
+                                   [&id](const Book &b) { return b.onReader && b.contentId == id; });
+    if (id.isEmpty() || book == library.books().end())
+        return HttpReply::error(404, "no such book");
+    const QString path = cover ? files.coverFile(book->imageId) : files.bookFile(book->contentId);
+    auto file = std::make_shared<QFile>(path);
+    if (path.isEmpty() || !file->open(QIODevice::ReadOnly))
+        return HttpReply::error(404, cover ? "no cover" : "no file");
+
+    HttpReply reply;
+    reply.file = file;
+    const qint64 size = file->size();
+    if (cover) {
+        reply.contentType = imageType(*file);
+        if (reply.contentType.isEmpty())
+            return HttpReply::error(404, "the cover is no image");
+        reply.status = 200;
+        reply.fileLength = size;
+        reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("private, max-age=3600")));
+        addBrowserHeaders(&reply);
+        return reply;
+    }
+
+    // The same file answers to the same tag, so a phone resumes a download
+    // only while the file is unchanged.
+    const QFileInfo info(path);
+    const QByteArray tag = '"' + QByteArray::number(size, 16) + '-' +
+                           QByteArray::number(info.lastModified().toMSecsSinceEpoch(), 16) + '"';
+    const QByteArray ifRange = request.header("if-range");
+    const ByteRange range = ByteRange::parse(
+        ifRange.isEmpty() || ifRange == tag ? request.header("range") : QByteArray(), size);
+    static const QRegularExpression mimeType(QStringLiteral("^[a-z0-9.+-]+/[a-z0-9.+-]+$"));
+    reply.contentType = mimeType.match(book->mimeType).hasMatch() ? book->mimeType.toLatin1()
+                                                                 : "application/octet-stream";
+    switch (range.kind) {
+    case ByteRange::Kind::Unsatisfiable: {
+        HttpReply refusal = HttpReply::error(416, "range not satisfiable");
+        refusal.headers.append(
+            qMakePair(QByteArray("Content-Range"), "bytes */" + QByteArray::number(size)));
+        return refusal;
+    }
+    case ByteRange::Kind::Part:
+        reply.status = 206;
+        reply.headers.append(qMakePair(
+            QByteArray("Content-Range"), "bytes " + QByteArray::number(range.offset) + '-' +
+                                             QByteArray::number(range.offset + range.length - 1) +
+                                             '/' + QByteArray::number(size)));
+        break;
+    case ByteRange::Kind::Whole:
+        reply.status = 200;
+        break;
+    }
+    reply.fileOffset = range.offset;
+    reply.fileLength = range.length;
+    reply.headers.append(qMakePair(QByteArray("Accept-Ranges"), QByteArray("bytes")));
+    reply.headers.append(qMakePair(QByteArray("ETag"), tag));
+    reply.headers.append(
+        qMakePair(QByteArray("Content-Disposition"), attachment(info.fileName())));
+    reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("private, no-cache")));
+    addBrowserHeaders(&reply);
+    return reply;
+}
+
+HttpReply PhoneServer::submit(const HttpRequest &request, const PageLanguage &language)
+{
+    // A form that a browser sends gets pages back; other clients get JSON.
+    const bool browser = request.header("accept").contains("text/html");
+    // A page of another site cannot pair the owner's browser behind its back.
+    const QByteArray origin = request.header("origin");
+    if (!origin.isEmpty() && origin != "http://" + request.header("host"))
+        return HttpReply::error(403, "a form of another site");
+
     const QByteArray type = request.header("content-type").split(';').first().trimmed().toLower();
     QJsonObject fields;
     if (type == "application/json") {
@@ -141,15 +304,34 @@ HttpReply PhoneServer::submit(const HttpRequest &request)
     }
     const QJsonValue code = fields.value(QLatin1String("code"));
     const QJsonValue name = fields.value(QLatin1String("name"));
+
+    // The page again with what was typed and a message, or a JSON refusal.
+    const auto refusal = [&](int status, const char *text, const QByteArray &reason,
+                             bool keepCode) {
+        if (!browser)
+            return HttpReply::error(status, reason);
+        HttpReply page = pairPage(status, language, keepCode ? code.toString() : QString(),
+                                  name.toString(), language.text(text));
+        page.note = reason;
+        return page;
+    };
+    if (!storage.isReady())
+        return refusal(503, "storageAway", "the reader's storage is not available", true);
     if (!code.isString() || !name.isString())
-        return HttpReply::error(400, "code and name are required");
+        return refusal(400, code.toString().isEmpty() ? "codeMissing" : "nameMissing",
+                       "code and name are required", true);
+    // An empty code is no guess, and costs no attempt.
+    if (browser && code.toString().trimmed().isEmpty())
+        return refusal(400, "codeMissing", "the code is empty", false);
 
     const Pairing::Submission submission = pairing.submit(code.toString(), name.toString());
     switch (submission.outcome) {
     case Pairing::Outcome::Paired: {
-        HttpReply reply = HttpReply::json(200, QJsonObject{{"state", QStringLiteral("paired")},
-                                                           {"id", submission.client.id},
-                                                           {"name", submission.client.name}});
+        HttpReply reply = browser ? redirect("/")
+                                  : HttpReply::json(200, QJsonObject{
+                                                             {"state", QStringLiteral("paired")},
+                                                             {"id", submission.client.id},
+                                                             {"name", submission.client.name}});
         // The browser keeps the token for as long as the reader keeps the
         // device; scripts cannot read it, and no other site can send it.
         reply.headers.append(
@@ -163,6 +345,8 @@ HttpReply PhoneServer::submit(const HttpRequest &request)
     case Pairing::Outcome::Withdrawn: {
         const bool withdrawn = submission.outcome == Pairing::Outcome::Withdrawn;
         const QByteArray reason = withdrawn ? "wrong code, offer withdrawn" : "wrong code";
+        if (browser)
+            return refusal(403, withdrawn ? "codeWithdrawn" : "wrongCode", reason, false);
         HttpReply reply =
             HttpReply::json(403, QJsonObject{{"error", QString::fromLatin1(reason)},
                                              {"attempts_left", submission.attemptsLeft}});
@@ -170,16 +354,19 @@ HttpReply PhoneServer::submit(const HttpRequest &request)
         return reply;
     }
     case Pairing::Outcome::NoOffer: {
+        const QByteArray reason = "no offer waiting (" + pairing.state().toLatin1() + ')';
+        if (browser)
+            return refusal(410, "noOffer", reason, false);
         HttpReply reply = HttpReply::json(
             410, QJsonObject{{"error", QStringLiteral("no pairing offer is waiting")},
                              {"state", pairing.state()}});
-        reply.note = "no offer waiting (" + pairing.state().toLatin1() + ')';
+        reply.note = reason;
         return reply;
     }
     case Pairing::Outcome::NameMissing:
-        return HttpReply::error(400, "the name is empty");
+        return refusal(400, "nameMissing", "the name is empty", true);
     case Pairing::Outcome::NotSaved:
-        return HttpReply::error(500, "the client list could not be saved");
+        return refusal(500, "notSaved", "the client list could not be saved", true);
     }
     return HttpReply::error(500, "unknown outcome");
 }

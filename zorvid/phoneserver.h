@@ -6,20 +6,33 @@
 
 namespace zorvid {
 
+class BookFiles;
+class ClientList;
+class Library;
 class Pairing;
+class PageLanguage;
 class ReaderStorage;
 
-// The other device's way in: a small HTTP endpoint on the reader's network
-// addresses. GET /pair serves a form; POST /pair takes "code" and "name",
-// as a form (application/x-www-form-urlencoded) or as a JSON object, and
-// answers in JSON: 200 {"state":"paired","id","name"} with the device's
-// token in the cookie "zorvi_device", 403 {"error",
-// "attempts_left"} for a wrong code, 410 {"error","state"} when no offer
-// waits, 400 for a missing field, 503 while the reader's storage is away.
-// Its connections are a Listener's.
+// The other device's way in, on the reader's network addresses: the
+// pairing page, and for a paired browser the dashboard of the library.
+//   GET  /pair       the pairing page, in the browser's language
+//   POST /pair       "code" and "name", as a form or a JSON object. A
+//                    browser's form gets pages: on success a redirect to the
+//                    dashboard, with the device's token in the cookie
+//                    "zorvi_device". Other clients get JSON: 200
+//                    {"state":"paired","id","name"} (and the cookie), 403
+//                    {"error","attempts_left"} for a wrong code, 410
+//                    {"error","state"} when no offer waits, 400 for a missing
+//                    field, 503 while the reader's storage is away.
+//   GET  /           the dashboard (?q=, sort=recent|title|author, page=)
+//   GET  /download?id=CONTENT_ID, /cover?id=CONTENT_ID
+//                    a book's file (ranges too) and its cover
+// Without a valid token, / leads to the pairing page and everything else of
+// the library is 404. Its connections are a Listener's.
 class PhoneServer : public QObject {
 public:
-    PhoneServer(Pairing &pairing, const ReaderStorage &storage, int capacity,
+    PhoneServer(Pairing &pairing, const ClientList &clients, Library &library,
+                const BookFiles &files, const ReaderStorage &storage, int capacity,
                 const ConnectionLimits &limits, QObject *parent = nullptr);
 
     struct Addresses {
@@ -41,9 +54,15 @@ public:
 
 private:
     HttpReply handle(const HttpRequest &request);
-    HttpReply submit(const HttpRequest &request);
+    HttpReply submit(const HttpRequest &request, const PageLanguage &language);
+    HttpReply dashboard(const HttpRequest &request, const PageLanguage &language);
+    // A book's file or its cover, streamed from the storage.
+    HttpReply bookFile(const HttpRequest &request, bool cover);
 
     Pairing &pairing;
+    const ClientList &clients;
+    Library &library;
+    const BookFiles &files;
     const ReaderStorage &storage;
     Listener listener;
     Addresses addresses;

@@ -173,4 +173,46 @@ const char *const textTable[languageCount][textCount] = {
     },
 };
 
+int languageIndex(const QString &code)
+{
+    for (int row = 0; row < languageCount; ++row) {
+        if (code.compare(QLatin1String(languageCodes[row]), Qt::CaseInsensitive) == 0)
+            return row;
+    }
+    return -1;
+}
+
+int languageForLocale(const QString &locale)
+{
+    QString code = locale;
+    code.replace(QLatin1Char('_'), QLatin1Char('-'));
+    // Compared without regard to case rather than lowered: QString's
+    // lowering goes through helpers that Qt 5.2 does not have.
+    const QString lang = code.section(QLatin1Char('-'), 0, 0);
+    const auto is = [&lang](const char *name) {
+        return lang.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+    };
+
+    if (is("zh")) {
+        const QString rest = code.mid(lang.size());
+        const bool traditional = rest.contains(QLatin1String("TW"), Qt::CaseInsensitive) ||
+                                 rest.contains(QLatin1String("HK"), Qt::CaseInsensitive) ||
+                                 rest.contains(QLatin1String("MO"), Qt::CaseInsensitive) ||
+                                 rest.contains(QLatin1String("Hant"), Qt::CaseInsensitive);
+        return languageIndex(QString::fromLatin1(traditional ? "zh-Hant" : "zh-Hans"));
+    }
+    if (is("no") || is("nn"))
+        return languageIndex(QStringLiteral("nb"));
+    // Older names of Hebrew and Indonesian, still sent by some systems.
+    if (is("iw"))
+        return languageIndex(QStringLiteral("he"));
+    if (is("in"))
+        return languageIndex(QStringLiteral("id"));
+    if (code.compare(QLatin1String("pt-PT"), Qt::CaseInsensitive) == 0)
+        return languageIndex(QStringLiteral("pt"));
+
+    const int row = languageIndex(code);
+    return row >= 0 ? row : languageIndex(lang);
+}
+
 } // namespace zorvi

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 namespace zorvi {
 
 constexpr int languageCount = 30;
@@ -19,5 +21,14 @@ extern const char *const textKeys[textCount];
 // Every text the add-on shows, UTF-8: one row per language, one column per
 // key, every cell filled.
 extern const char *const textTable[languageCount][textCount];
+
+// The table row of a language code (compared ignoring case), or -1.
+int languageIndex(const QString &code);
+
+// The table row for a locale or language tag as Nickel or a browser names
+// it ("de_DE", "pt-BR", "zh-TW", "nn-NO"): the exact row, else the row of
+// its language, with the few names that differ from the table's mapped; -1
+// when the language has no row.
+int languageForLocale(const QString &locale);
 
 } // namespace zorvi

@@ -33,43 +33,11 @@ QString uiText(const char *key)
     return QString::fromLatin1(key);
 }
 
-int languageIndex(const QString &code)
-{
-    for (int row = 0; row < languageCount; ++row) {
-        if (code.compare(QLatin1String(languageCodes[row]), Qt::CaseInsensitive) == 0)
-            return row;
-    }
-    return -1;
-}
-
 void loadUiLanguage()
 {
     const QSettings settings(QString::fromLatin1(nickelConfigFile), QSettings::IniFormat);
-    QString code = settings.value(QStringLiteral("ApplicationPreferences/CurrentLocale"))
-                       .toString()
-                       .replace(QLatin1Char('_'), QLatin1Char('-'));
-    // Compared without regard to case rather than lowered: QString's
-    // lowering goes through helpers that Qt 5.2 does not have.
-    const QString lang = code.section(QLatin1Char('-'), 0, 0);
-    const auto is = [&lang](const char *name) {
-        return lang.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
-    };
-
-    // Nickel names a few languages differently from the table's rows.
-    if (is("zh")) {
-        const bool traditional = code.contains(QLatin1String("TW"), Qt::CaseInsensitive) ||
-                                 code.contains(QLatin1String("HK"), Qt::CaseInsensitive) ||
-                                 code.contains(QLatin1String("Hant"), Qt::CaseInsensitive);
-        code = QString::fromLatin1(traditional ? "zh-Hant" : "zh-Hans");
-    } else if (is("no") || is("nn")) {
-        code = QStringLiteral("nb");
-    } else if (code.compare(QLatin1String("pt-PT"), Qt::CaseInsensitive) == 0) {
-        code = QStringLiteral("pt");
-    }
-
-    int row = languageIndex(code);
-    if (row < 0)
-        row = languageIndex(lang);
+    const int row = languageForLocale(
+        settings.value(QStringLiteral("ApplicationPreferences/CurrentLocale")).toString());
     currentLanguage = row < 0 ? 0 : row;
 }
 

@@ -15,9 +15,6 @@ namespace zorvi {
 // comes back as its own characters.
 QString uiText(const char *key);
 
-// The table row of a language code (compared ignoring case), or -1.
-int languageIndex(const QString &code);
-
 // Chooses the language from Nickel's own locale setting, read afresh from its
 // configuration file; anything unknown means English.
 void loadUiLanguage();

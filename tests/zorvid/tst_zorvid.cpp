@@ -3,8 +3,7 @@
 // socket under malformed, oversized and slow requests, pairing, the paired
 // devices and their file whatever crash comes, and the update.
 
-#include "daemon/daemonclient.h"
-#include "plugin/devicepaths.h"
+#include "zorvidprocess.h"
 
 #include <QHostAddress>
 #include <QLocalServer>
@@ -27,185 +26,7 @@
 #include <thread>
 #include <unistd.h>
 
-using zorvi::DaemonClient;
-
 namespace {
-
-// zorvid with a state folder of its own that outlives restarts, and its log
-// collected. Stopped when the object goes away.
-class Zorvid {
-public:
-    Zorvid() { process.setReadChannel(QProcess::StandardError); }
-    ~Zorvid()
-    {
-        if (process.state() != QProcess::NotRunning)
-            stop();
-    }
-
-    // Starts it with ARGUMENTS, the state folder (unless they name one) and
-    // a free pairing port (the suites share the loopback interface), through
-    // LAUNCHER if set, and waits at most 5 s for its start line; the log is
-    // shown if it does not come.
-    bool start(QStringList arguments = {})
-    {
-        errors.clear();
-        if (!arguments.contains("--state-dir"))
-            arguments << "--state-dir" << state.path();
-        // Not on the machine's own network.
-        if (!arguments.contains("--listen"))
-            arguments << "--listen"
-                      << "127.0.0.1";
-        arguments = launcher + QStringList{ZORVID} + arguments << "--phone-port"
-                                                               << "0";
-        process.start(arguments.takeFirst(), arguments);
-        static const QRegularExpression ready("listening on \\S+, pairing at (\\S+),");
-        QElapsedTimer clock;
-        clock.start();
-        while (process.waitForStarted(5000) && clock.elapsed() < 5000) {
-            const QRegularExpressionMatch match = ready.match(log());
-            if (match.hasMatch()) {
-                phoneAddress = match.captured(1);
-                return true;
-            }
-            process.waitForReadyRead(100);
-        }
-        std::fprintf(stderr, "zorvid did not start:\n%s\n", qPrintable(log()));
-        process.kill();
-        process.waitForFinished(5000);
-        return false;
-    }
-    // SIGTERM; true when it ended with status 0 and removed its socket file.
-    bool stop()
-    {
-        ::kill(pid_t(process.processId()), SIGTERM);
-        return waitForExit() && process.exitStatus() == QProcess::NormalExit &&
-               process.exitCode() == 0 && !QFile::exists(zorvi::daemonSocket);
-    }
-    bool waitForExit()
-    {
-        process.waitForFinished(5000);
-        log();
-        return process.state() == QProcess::NotRunning;
-    }
-    QString log()
-    {
-        errors += process.readAllStandardError();
-        return QString::fromUtf8(errors);
-    }
-    QString clientsFile() const { return state.filePath("clients.json"); }
-    qint64 residentKiB() const
-    {
-        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
-        status.open(QIODevice::ReadOnly);
-        const QByteArray text = status.readAll();
-        const int start = text.indexOf("VmRSS:");
-        return start < 0 ? 0 : text.mid(start + 6).trimmed().split(' ').first().toLongLong();
-    }
-    // The descriptors it has open.
-    QStringList descriptors() const
-    {
-        return QDir(QStringLiteral("/proc/%1/fd").arg(process.processId()))
-            .entryList(QDir::Files | QDir::System);
-    }
-    int openFiles() const { return descriptors().size(); }
-    // The next descriptor it would open, with its limit high enough.
-    int lowestFreeDescriptor() const
-    {
-        const QStringList open = descriptors();
-        int free = 0;
-        while (open.contains(QString::number(free)))
-            ++free;
-        return free;
-    }
-
-    QProcess process;
-    QStringList launcher;
-    QTemporaryDir state{QDir::temp().filePath("zorvid-state-XXXXXX")};
-    // "http://127.0.0.1:PORT/pair", as the start line reports it.
-    QString phoneAddress;
-
-private:
-    QByteArray errors;
-};
-
-// A reply read from the wire. FRAMED when "Content-Length" matches the body
-// (absent on 204), a body has a "Content-Type" (and is JSON when it says so),
-// and the reply says "Connection: close".
-struct RawReply {
-    int status = 0;
-    QByteArray head;
-    QByteArray body;
-    bool framed = false;
-};
-
-// Sends BYTES as they are, on the daemon's socket or, given a PORT, to the
-// pairing endpoint, and reads until the other side closes (at most 3 s).
-RawReply exchange(const QByteArray &bytes, quint16 port = 0)
-{
-    QLocalSocket local;
-    QTcpSocket tcp;
-    QIODevice *socket = port == 0 ? static_cast<QIODevice *>(&local) : &tcp;
-    if (port == 0)
-        local.connectToServer(zorvi::daemonSocket);
-    else
-        tcp.connectToHost(QHostAddress::LocalHost, port);
-    if (!(port == 0 ? local.waitForConnected(3000) : tcp.waitForConnected(3000)))
-        return RawReply();
-    socket->write(bytes);
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray received;
-    while (clock.elapsed() < 3000 && socket->waitForReadyRead(int(3000 - clock.elapsed())))
-        received += socket->readAll();
-    if (socket->isOpen())
-        received += socket->readAll();
-
-    const auto header = [&received](const QByteArray &name) {
-        const int start = received.indexOf("\r\n" + name + ": ");
-        return start < 0 ? QByteArray() : received.mid(start + name.size() + 4).split('\r').first();
-    };
-    RawReply reply;
-    const int end = received.indexOf("\r\n\r\n");
-    if (!received.startsWith("HTTP/1.1 ") || end < 0)
-        return reply;
-    reply.head = received.left(end);
-    reply.body = received.mid(end + 4);
-    reply.status = received.mid(9, 3).toInt();
-    const QByteArray length = header("Content-Length");
-    const QByteArray type = header("Content-Type");
-    reply.framed = (reply.status == 204 ? length.isNull() && reply.body.isEmpty()
-                                        : length == QByteArray::number(reply.body.size())) &&
-                   (reply.body.isEmpty() || !type.isEmpty()) &&
-                   (type != "application/json" || !QJsonDocument::fromJson(reply.body).isNull()) &&
-                   header("Connection") == "close";
-    return reply;
-}
-
-// A blocking (or with FLAGS, say, non-blocking) connection to the daemon's
-// socket or, given a PORT, to the pairing endpoint, as the system makes it.
-int rawConnection(quint16 port, int flags)
-{
-    const int fd = ::socket(port == 0 ? AF_UNIX : AF_INET, SOCK_STREAM | flags, 0);
-    sockaddr_un local{};
-    local.sun_family = AF_UNIX;
-    std::strcpy(local.sun_path, zorvi::daemonSocket);
-    sockaddr_in tcp{};
-    tcp.sin_family = AF_INET;
-    tcp.sin_port = htons(port);
-    tcp.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (port == 0)
-        ::connect(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
-    else
-        ::connect(fd, reinterpret_cast<sockaddr *>(&tcp), sizeof tcp);
-    return fd;
-}
-
-// A request as the add-on's client writes it.
-QByteArray addOnRequest(const QByteArray &method, const QByteArray &path)
-{
-    return method + ' ' + path +
-           " HTTP/1.1\r\nHost: zorvid\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-}
 
 // One run of zorvid-phone, in which the device NAME submits CODE at URL (the
 // code from the URL's fragment when CODE is null): its exit code (-1 when it
@@ -233,51 +54,6 @@ PhoneRun runPhone(const QString &url, const QString &code, const QString &name)
 // How long the socket waits for a request that has stopped coming.
 const int requestTimeoutMs = 500;
 const QStringList wireArguments{"--request-timeout", QString::number(requestTimeoutMs)};
-
-QByteArray headed(const QByteArray &requestLine, const QByteArray &fields = QByteArray())
-{
-    return requestLine + "\r\n" + fields + "\r\n";
-}
-
-QString text(const QJsonObject &object, const char *name)
-{
-    return object.value(QLatin1String(name)).toString();
-}
-
-QJsonObject pairingState()
-{
-    return DaemonClient().pairingStatus().json.object();
-}
-
-QJsonObject newOffer()
-{
-    return DaemonClient().startPairing().json.object();
-}
-
-QStringList idsOf(const QJsonArray &clients)
-{
-    QStringList ids;
-    for (const QJsonValue &client : clients)
-        ids << client.toObject().value(QLatin1String("id")).toString();
-    return ids;
-}
-
-QStringList listedIds()
-{
-    return idsOf(DaemonClient().listClients().json.array());
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The ids in the client list file; none when it is not a client list.
 QStringList idsOnDisk(const QString &path)
@@ -777,7 +553,7 @@ private slots:
             << 200;
         QTest::newRow("a form without a name is refused without using an attempt")
             << post("application/x-www-form-urlencoded", "code=%CODE%") << 400;
-        QTest::newRow("GET /pair serves the form that reads the code from the fragment")
+        QTest::newRow("GET /pair serves the form, whose script reads the code from the fragment")
             << addOnRequest("GET", "/pair") << 200;
     }
 
@@ -793,7 +569,7 @@ private slots:
         QCOMPARE(reply.status, status);
         QVERIFY2(reply.framed, reply.head.constData());
         if (request.startsWith("GET /pair "))
-            QVERIFY(reply.body.contains("location.hash"));
+            QVERIFY(reply.body.contains("<script src=\"/pair.js\"></script>"));
 
         const QJsonObject after = pairingState();
         const bool paired = request.startsWith("POST") && status == 200;

@@ -14,14 +14,18 @@ seed, as the columns of real firmware do.
 Books the owner copied on have a file:///mnt/onboard/... ContentID; with
 --storage, their files are written under ROOT (ROOT standing for
 /mnt/onboard), each with bytes that follow from its name, so that a
-download can be compared with the file.
+download can be compared with the file, and covers for half of them where
+Nickel keeps the covers it renders, in .kobo-images.
 """
 
 import argparse
+import colorsys
 import os
 import random
 import sqlite3
+import struct
 import sys
+import zlib
 
 # The columns a reader of the library looks at, with Nickel's declared types.
 NAMED = [
@@ -90,12 +94,52 @@ def book_bytes(name, size):
     return random.Random(name).randbytes(size)
 
 
+def image_folders(image_id):
+    """The two folders under .kobo-images where Nickel files the covers of
+    IMAGE_ID: bytes of a 28-bit hash of it."""
+    h = 0
+    for byte in image_id.encode("utf-8"):
+        h = (h << 4) + byte
+        h ^= (h & 0xF0000000) >> 23
+        h &= 0x0FFFFFFF
+    return "%d" % (h & 0xFF), "%d" % ((h >> 8) & 0xFF)
+
+
+def cover_png(name, width=150, height=220):
+    """A plain cover: a colour that follows from NAME, with a band across."""
+    hue = random.Random(name).random()
+    colour = bytes(int(c * 255) for c in colorsys.hsv_to_rgb(hue, 0.45, 0.75))
+    band = bytes(int(c * 255) for c in colorsys.hsv_to_rgb(hue, 0.6, 0.35))
+    rows = b"".join(b"\0" + (band if height // 3 < y < height // 2 else colour) * width
+                    for y in range(height))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+    return (b"\x89PNG\r\n\x1a\n" +
+            chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(rows)) + chunk(b"IEND", b""))
+
+
+def write_cover(storage, image_id, size):
+    folder = os.path.join(storage, ".kobo-images", *image_folders(image_id))
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "%s - N3_%s.parsed" % (image_id, size)), "wb") as output:
+        output.write(cover_png(image_id))
+
+
 def iso_date(rng, form):
     year, month, day = rng.randint(2015, 2026), rng.randint(1, 12), rng.randint(1, 28)
     hour, minute, second = rng.randint(0, 23), rng.randint(0, 59), rng.randint(0, 59)
     base = "%04d-%02d-%02dT%02d:%02d:%02d" % (year, month, day, hour, minute, second)
     return [base + "Z", base + ".%03dZ" % rng.randint(0, 999), base + "+02:00",
             base + ".000+05:30"][form % 4]
+
+
+def image_id(content_id):
+    """Nickel's image id of a book: its ContentID with the characters that
+    cannot be in a file name replaced."""
+    return content_id.replace("/", "_").replace(":", "_").replace(".", "_").replace(" ", "_")
 
 
 def title_for(rng, index):
@@ -120,6 +164,11 @@ def rows(books, rng, storage):
                 os.makedirs(os.path.dirname(path), exist_ok=True)
                 with open(path, "wb") as output:
                     output.write(book_bytes(name, size))
+                # Nickel renders several sizes; some books have only the
+                # largest.
+                if index % 2 == 0:
+                    write_cover(storage, image_id(content_id),
+                                "LIBRARY_FULL" if index % 8 == 4 else "LIBRARY_GRID")
         else:
             content_id = "%08x-%04x-4%03x-a%03x-%012x" % (
                 rng.getrandbits(32), rng.getrandbits(16), rng.getrandbits(12),
@@ -145,7 +194,7 @@ def rows(books, rng, storage):
             "SeriesNumber": rng.choice(["1", "2", "2.5", "10"]) if in_series else None,
             "ReadStatus": status, "___PercentRead": read,
             "DateLastRead": last_read, "DateCreated": iso_date(rng, index + 1),
-            "___FileSize": size, "ImageId": content_id.replace("/", "_").replace(":", "_"),
+            "___FileSize": size, "ImageId": image_id(content_id),
             "IsDownloaded": downloaded, "___UserID": user,
             "Language": rng.choice(["en", "fr", "ar", "he", "ja", None]),
             "Description": None if index % 2 else "<p>A description with <i>markup</i>.</p>",

@@ -16,6 +16,7 @@
 #include "readerscreen.h"
 #include "ui/devicespage.h"
 #include "ui/panel.h"
+#include "ui/texttable.h"
 #include "ui/touchbutton.h"
 #include "ui/uitext.h"
 

@@ -1,0 +1,386 @@
+// The pieces of the pages that browsers see, without a daemon: ranges of a
+// download, the browser's language, the texts, the library's search, order
+// and paging, the device's name, which files a book may name, and escaping.
+
+#include "web/bookfiles.h"
+#include "web/byterange.h"
+#include "web/librarypage.h"
+#include "web/libraryquery.h"
+#include "web/pagelanguage.h"
+#include "web/pagetexts.h"
+#include "web/pairpage.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace zorvid;
+
+Q_DECLARE_METATYPE(ByteRange::Kind)
+Q_DECLARE_METATYPE(LibraryQuery::Order)
+
+namespace {
+
+Book book(const QString &title, const QString &author, const QString &lastRead,
+          const QString &series = QString(), bool onReader = true)
+{
+    Book b;
+    b.contentId = "file:///mnt/onboard/" + title;
+    b.title = title;
+    b.author = author;
+    b.series = series;
+    b.lastRead = QDateTime::fromString(lastRead, Qt::ISODate);
+    b.onReader = onReader;
+    return b;
+}
+
+QStringList titles(const LibraryQuery::Page &page)
+{
+    QStringList list;
+    for (const Book *b : page.books)
+        list << b->title;
+    return list;
+}
+
+QSet<QString> placeholders(const QString &text)
+{
+    QSet<QString> found;
+    static const QRegularExpression name(QStringLiteral("\\{\\w+\\}"));
+    auto matches = name.globalMatch(text);
+    while (matches.hasNext())
+        found.insert(matches.next().captured());
+    return found;
+}
+
+} // namespace
+
+class WebTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rangesAsAsked_data()
+    {
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<ByteRange::Kind>("kind");
+        QTest::addColumn<qint64>("offset");
+        QTest::addColumn<qint64>("length");
+        const auto whole = ByteRange::Kind::Whole;
+        const auto part = ByteRange::Kind::Part;
+        const auto none = ByteRange::Kind::Unsatisfiable;
+        QTest::newRow("no field") << QByteArray() << 100LL << whole << 0LL << 100LL;
+        QTest::newRow("the first ten") << QByteArray("bytes=0-9") << 100LL << part << 0LL << 10LL;
+        QTest::newRow("from 10 to the end") << QByteArray("bytes=10-") << 100LL << part << 10LL
+                                            << 90LL;
+        QTest::newRow("the last ten") << QByteArray("bytes=-10") << 100LL << part << 90LL << 10LL;
+        QTest::newRow("more of the end than there is")
+            << QByteArray("bytes=-200") << 100LL << part << 0LL << 100LL;
+        QTest::newRow("an end past the file") << QByteArray("bytes=90-200") << 100LL << part
+                                              << 90LL << 10LL;
+        QTest::newRow("an end of 20 digits")
+            << QByteArray("bytes=0-99999999999999999999") << 100LL << part << 0LL << 100LL;
+        QTest::newRow("unit and blanks as a client may send them")
+            << QByteArray(" BYTES = 1 - 2 ") << 100LL << part << 1LL << 2LL;
+        QTest::newRow("a start at the end") << QByteArray("bytes=100-") << 100LL << none << 0LL
+                                            << 0LL;
+        QTest::newRow("a start of 20 digits")
+            << QByteArray("bytes=99999999999999999999-") << 100LL << none << 0LL << 0LL;
+        QTest::newRow("none of the end") << QByteArray("bytes=-0") << 100LL << none << 0LL << 0LL;
+        QTest::newRow("any range of an empty file") << QByteArray("bytes=0-") << 0LL << none << 0LL
+                                                    << 0LL;
+        QTest::newRow("an end before the start")
+            << QByteArray("bytes=5-3") << 100LL << whole << 0LL << 100LL;
+        QTest::newRow("two ranges") << QByteArray("bytes=0-1,5-6") << 100LL << whole << 0LL
+                                    << 100LL;
+        QTest::newRow("another unit") << QByteArray("items=0-5") << 100LL << whole << 0LL << 100LL;
+        QTest::newRow("no number") << QByteArray("bytes=a-") << 100LL << whole << 0LL << 100LL;
+        QTest::newRow("a negative end") << QByteArray("bytes=1--2") << 100LL << whole << 0LL
+                                        << 100LL;
+    }
+
+    void rangesAsAsked()
+    {
+        QFETCH(QByteArray, field);
+        QFETCH(qint64, size);
+        QFETCH(ByteRange::Kind, kind);
+        const ByteRange range = ByteRange::parse(field, size);
+        QCOMPARE(range.kind, kind);
+        if (kind != ByteRange::Kind::Unsatisfiable) {
+            QTEST(range.offset, "offset");
+            QTEST(range.length, "length");
+        }
+    }
+
+    void languageOfTheBrowser_data()
+    {
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("nothing asked") << QByteArray() << "en";
+        QTest::newRow("the first of several") << QByteArray("fr-CH, fr;q=0.9, en;q=0.8") << "fr";
+        QTest::newRow("a language without a row is passed over")
+            << QByteArray("sr, de;q=0.5") << "de";
+        QTest::newRow("the weight decides, not the order") << QByteArray("en;q=0.1, ja") << "ja";
+        QTest::newRow("a weight of 0 refuses") << QByteArray("de;q=0, fr;q=0.2") << "fr";
+        QTest::newRow("a weight that is no number refuses")
+            << QByteArray("de;q=x, fr;q=0.5") << "fr";
+        QTest::newRow("anything at all") << QByteArray("*") << "en";
+        QTest::newRow("Brazil's Portuguese") << QByteArray("pt-BR,pt;q=0.9") << "pt-BR";
+        QTest::newRow("Portugal's Portuguese") << QByteArray("pt-PT,pt;q=0.9") << "pt";
+        QTest::newRow("Taiwan's Chinese") << QByteArray("zh-TW") << "zh-Hant";
+        QTest::newRow("mainland Chinese") << QByteArray("zh-CN,zh;q=0.9") << "zh-Hans";
+        QTest::newRow("Chinese by its script") << QByteArray("zh-Hant-HK") << "zh-Hant";
+        QTest::newRow("Nynorsk") << QByteArray("nn-NO") << "nb";
+        QTest::newRow("Hebrew's old code") << QByteArray("iw") << "he";
+        QTest::newRow("case ignored") << QByteArray("DE-de") << "de";
+        QTest::newRow("Egypt's Arabic") << QByteArray("ar-EG,ar;q=0.9") << "ar";
+    }
+
+    void languageOfTheBrowser()
+    {
+        QFETCH(QByteArray, field);
+        QFETCH(QString, code);
+        const PageLanguage language = PageLanguage::fromAcceptLanguage(field);
+        QCOMPARE(language.code(), code);
+        QCOMPARE(language.isRightToLeft(), code == "ar" || code == "he");
+    }
+
+    // Every cell filled, with exactly the placeholders of the English text:
+    // a lost {date} would show a sentence without its date.
+    void everyLanguageHasEveryText()
+    {
+        for (int row = 0; row < zorvi::languageCount; ++row) {
+            for (int key = 0; key < pageTextCount; ++key) {
+                const QString text = QString::fromUtf8(pageTextTable[row][key]);
+                const QByteArray where =
+                    QByteArray(zorvi::languageCodes[row]) + ' ' + pageTextKeys[key];
+                QVERIFY2(!text.trimmed().isEmpty(), where.constData());
+                QVERIFY2(placeholders(text) ==
+                             placeholders(QString::fromUtf8(pageTextTable[0][key])),
+                         where.constData());
+            }
+        }
+    }
+
+    // A value is put in once and never read as a placeholder itself; numbers
+    // and dates are written as the language writes them.
+    void valuesFilledInOnce()
+    {
+        const PageLanguage english;
+        QCOMPARE(english.text("noMatches", {{"query", "{query} {total}"}}),
+                 QString::fromUtf8("No books match “{query} {total}”."));
+        const PageLanguage arabic = PageLanguage::fromAcceptLanguage("ar");
+        QCOMPARE(arabic.number(42), QString::fromUtf8("٤٢"));
+        const PageLanguage german = PageLanguage::fromAcceptLanguage("de");
+        QCOMPARE(german.number(5000), QStringLiteral("5.000"));
+        QCOMPARE(german.date(QDate(2021, 3, 9)), QStringLiteral("9. März 2021"));
+        QCOMPARE(english.text("noSuchKey"), QStringLiteral("noSuchKey"));
+    }
+
+    void searchAndOrder_data()
+    {
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<LibraryQuery::Order>("order");
+        QTest::addColumn<QStringList>("expected");
+        using Order = LibraryQuery::Order;
+        QTest::newRow("recent: read ones newest first, then the others by title")
+            << QString() << Order::Recent
+            << QStringList{"zoe's day", "", "Émile", "Book 2", "Book 10"};
+        QTest::newRow("title: numbers as numbers, accents in place, no title last")
+            << QString() << Order::Title
+            << QStringList{"Book 2", "Book 10", "Émile", "zoe's day", ""};
+        QTest::newRow("author: no author last")
+            << QString() << Order::Author
+            << QStringList{"", "zoe's day", "Book 2", "Émile", "Book 10"};
+        QTest::newRow("a search finds titles and series, without accents or case")
+            << QStringLiteral("ZOE") << Order::Recent << QStringList{"zoe's day", "Book 2"};
+        QTest::newRow("accents in the search match too")
+            << QStringLiteral("émile") << Order::Title << QStringList{"Émile"};
+        QTest::newRow("authors are searched") << QStringLiteral("bronte") << Order::Title
+                                              << QStringList{"Book 2"};
+        QTest::newRow("a book not on the reader is never found")
+            << QStringLiteral("stored") << Order::Title << QStringList{};
+    }
+
+    void searchAndOrder()
+    {
+        QFETCH(QString, search);
+        QFETCH(LibraryQuery::Order, order);
+        QFETCH(QStringList, expected);
+        const QVector<Book> books{
+            book("Émile", "Rousseau", "2020-05-01T10:00:00Z"),
+            book("zoe's day", "Austen", "2023-01-01T10:00:00Z"),
+            book("Book 10", "", QString()),
+            book("Book 2", "Brontë", QString(), QString::fromUtf8("Zoë Tales")),
+            book("", "Anon", "2021-01-01T10:00:00Z"),
+            book("Stored", "Someone", "2024-01-01T10:00:00Z", QString(), false)};
+        LibraryQuery query;
+        query.search = search;
+        query.order = order;
+        QCOMPARE(titles(query.select(books, QLocale(QLocale::English))), expected);
+    }
+
+    void pagesAndTheirAddresses_data()
+    {
+        QTest::addColumn<QByteArray>("urlQuery");
+        QTest::addColumn<int>("shownPage");
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<QByteArray>("canonical");
+        QTest::newRow("the first page") << QByteArray() << 0 << 24 << QByteArray();
+        QTest::newRow("the third and last") << QByteArray("page=3") << 2 << 2 << QByteArray("page=3");
+        QTest::newRow("past the last shows the last")
+            << QByteArray("page=99") << 2 << 2 << QByteArray("page=99");
+        QTest::newRow("page 0, a negative one or none: the first")
+            << QByteArray("page=0&page=-1") << 0 << 24 << QByteArray();
+        QTest::newRow("a page that is no number") << QByteArray("page=two") << 0 << 24
+                                                  << QByteArray();
+        QTest::newRow("an unknown order is the default")
+            << QByteArray("sort=size") << 0 << 24 << QByteArray();
+        QTest::newRow("a search with + and %20 as spaces, and a %26")
+            << QByteArray("q=Book+1%200%26&sort=title") << 0 << 0
+            << QByteArray("q=Book%201%200%26&sort=title");
+    }
+
+    void pagesAndTheirAddresses()
+    {
+        QFETCH(QByteArray, urlQuery);
+        QFETCH(int, shownPage);
+        QFETCH(int, shown);
+        QFETCH(QByteArray, canonical);
+        QVector<Book> books;
+        for (int i = 0; i < 50; ++i)
+            books << book(QStringLiteral("Book %1").arg(i), "A", QString());
+        const LibraryQuery query = LibraryQuery::fromUrlQuery(urlQuery);
+        const LibraryQuery::Page page = query.select(books, QLocale(QLocale::English));
+        QCOMPARE(page.page, shownPage);
+        QCOMPARE(page.books.size(), shown);
+        QCOMPARE(page.pageCount, query.search.isEmpty() ? 3 : 1);
+        QCOMPARE(query.toUrlQuery(), canonical);
+        QCOMPARE(LibraryQuery::fromUrlQuery(canonical).toUrlQuery(), canonical);
+    }
+
+    void deviceNameFromTheBrowser_data()
+    {
+        QTest::addColumn<QByteArray>("agent");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("iPhone") << QByteArray("Mozilla/5.0 (iPhone; CPU iPhone OS 17_4 like Mac "
+                                              "OS X) AppleWebKit/605.1.15 Mobile/15E148")
+                                << "iPhone";
+        QTest::newRow("an Android phone's model")
+            << QByteArray("Mozilla/5.0 (Linux; Android 14; Pixel 7 Build/UQ1A.240205.004) "
+                          "AppleWebKit/537.36 Chrome/122.0 Mobile Safari/537.36")
+            << "Pixel 7";
+        QTest::newRow("a model without a build")
+            << QByteArray("Mozilla/5.0 (Linux; Android 13; SM-S911B) Chrome/120.0 Mobile")
+            << "SM-S911B";
+        QTest::newRow("a model the browser hides")
+            << QByteArray("Mozilla/5.0 (Linux; Android 10; K) Chrome/120.0 Mobile") << "Android";
+        QTest::newRow("Firefox on Android") << QByteArray("Mozilla/5.0 (Android 14; Mobile; "
+                                                          "rv:123.0) Gecko/123.0 Firefox/123.0")
+                                            << "Mobile";
+        QTest::newRow("a Mac") << QByteArray("Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7)")
+                               << "Mac";
+        QTest::newRow("Windows") << QByteArray("Mozilla/5.0 (Windows NT 10.0; Win64; x64)")
+                                 << "Windows";
+        QTest::newRow("a Chromebook") << QByteArray("Mozilla/5.0 (X11; CrOS x86_64 14541.0.0)")
+                                      << "Chromebook";
+        QTest::newRow("a tool") << QByteArray("curl/7.88.1") << "";
+    }
+
+    void deviceNameFromTheBrowser()
+    {
+        QFETCH(QByteArray, agent);
+        QTEST(deviceNameFor(agent), "name");
+    }
+
+    // A book names a file of the storage, and nothing else: no way out of it
+    // by "..", by a link or by another storage, nothing of a hidden folder.
+    void filesStayOnTheStorage_data()
+    {
+        QTest::addColumn<QString>("contentId");
+        QTest::addColumn<bool>("served");
+        QTest::newRow("a book") << "file:///mnt/onboard/Books/a.epub" << true;
+        QTest::newRow("a book through a link that stays on the storage")
+            << "file:///mnt/onboard/Books/inner.epub" << true;
+        QTest::newRow("a link out of the storage") << "file:///mnt/onboard/Books/outer.epub"
+                                                   << false;
+        QTest::newRow("out by ..") << "file:///mnt/onboard/Books/../../outside.epub" << false;
+        QTest::newRow("the database") << "file:///mnt/onboard/.kobo/KoboReader.sqlite" << false;
+        QTest::newRow("a link into a hidden folder") << "file:///mnt/onboard/Books/state.epub"
+                                                     << false;
+        QTest::newRow("a folder") << "file:///mnt/onboard/Books" << false;
+        QTest::newRow("a file that is not there") << "file:///mnt/onboard/Books/b.epub" << false;
+        QTest::newRow("the memory card") << "file:///mnt/sd/Books/a.epub" << false;
+        QTest::newRow("a store book's id") << "0a1b2c3d-0000-4000-a000-000000000000" << false;
+        QTest::newRow("a NUL in the name") << QStringLiteral("file:///mnt/onboard/Books/a.epub")
+                                                  + QChar(0) + ".txt"
+                                           << false;
+    }
+
+    void filesStayOnTheStorage()
+    {
+        QFETCH(QString, contentId);
+        QFETCH(bool, served);
+        QTemporaryDir root;
+        const QString storage = root.path() + "/onboard";
+        QVERIFY(QDir().mkpath(storage + "/Books") && QDir().mkpath(storage + "/.kobo"));
+        const auto write = [](const QString &path) {
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write("x") == 1;
+        };
+        QVERIFY(write(storage + "/Books/a.epub") && write(root.path() + "/outside.epub") &&
+                write(storage + "/.kobo/KoboReader.sqlite"));
+        QVERIFY(QFile::link(storage + "/Books/a.epub", storage + "/Books/inner.epub"));
+        QVERIFY(QFile::link(root.path() + "/outside.epub", storage + "/Books/outer.epub"));
+        QVERIFY(QFile::link(storage + "/.kobo/KoboReader.sqlite", storage + "/Books/state.epub"));
+
+        const BookFiles files(storage);
+        const QString file = files.bookFile(contentId);
+        QCOMPARE(!file.isEmpty(), served);
+        if (served)
+            QCOMPARE(file, QFileInfo(storage + "/Books/a.epub").canonicalFilePath());
+    }
+
+    // Whatever the library or the browser says ends up as text: markup,
+    // quotes and an attempt to leave an attribute.
+    void pagesEscapeWhatTheyShow()
+    {
+        QVector<Book> books{book("<img src=x onerror=alert(1)>", "\"Q\" & 'S'", QString(),
+                                 "</p><script>s()</script>")};
+        books[0].seriesNumber = "<b>2</b>";
+        LibraryQuery query;
+        const HttpReply all = libraryPage(books, query, BookFiles("/nonexistent"),
+                                          PageLanguage::fromAcceptLanguage("he"));
+        QCOMPARE(all.status, 200);
+        QVERIFY(all.body.contains("<html lang=\"he\" dir=\"rtl\">"));
+        QVERIFY(all.body.contains("&lt;img src=x onerror=alert(1)&gt;"));
+        QVERIFY(all.body.contains("&quot;Q&quot; &amp; &apos;S&apos;"));
+        QVERIFY(all.body.contains("&lt;/p&gt;&lt;script&gt;s()&lt;/script&gt;"));
+        QVERIFY(all.body.contains("&lt;b&gt;2&lt;/b&gt;"));
+        QVERIFY(!all.body.contains("<script") && !all.body.contains("<img") &&
+                !all.body.contains("<b>"));
+
+        query.search = "\"><script>x()</script>";
+        const HttpReply none = libraryPage(books, query, BookFiles("/nonexistent"), PageLanguage());
+        QVERIFY(none.body.contains("value=\"&quot;&gt;&lt;script&gt;x()&lt;/script&gt;\""));
+        QVERIFY(!none.body.contains("<script"));
+
+        const HttpReply pair = pairPage(403, PageLanguage(), "\"><b>", "<i>phone</i>", "m");
+        QVERIFY(pair.body.contains("value=\"&quot;&gt;&lt;b&gt;\""));
+        QVERIFY(pair.body.contains("value=\"&lt;i&gt;phone&lt;/i&gt;\""));
+        // The page's own script is the only one, loaded from the reader.
+        QCOMPARE(pair.body.count("<script"), 1);
+        QVERIFY(pair.body.contains("<script src=\"/pair.js\"></script>"));
+        for (const HttpReply &reply : {all, none, pair}) {
+            const auto policy =
+                std::find_if(reply.headers.begin(), reply.headers.end(), [](const auto &field) {
+                    return field.first == "Content-Security-Policy";
+                });
+            QVERIFY(policy != reply.headers.end());
+            QVERIFY(policy->second.startsWith("default-src 'none'; "));
+            QVERIFY(!policy->second.contains("unsafe"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(WebTest)
+#include "tst_web.moc"

@@ -1,0 +1,124 @@
+#include "librarypage.h"
+
+#include "bookfiles.h"
+#include "pagelanguage.h"
+#include "webpage.h"
+
+#include <QUrl>
+
+namespace zorvid {
+
+namespace {
+
+std::string link(const char *path, const QString &id)
+{
+    return (QByteArray(path) + "?id=" + QUrl::toPercentEncoding(id)).toStdString();
+}
+
+std::string pageLink(LibraryQuery query, int page)
+{
+    query.page = page;
+    const QByteArray parameters = query.toUrlQuery();
+    return ("/" + (parameters.isEmpty() ? QByteArray() : '?' + parameters)).toStdString();
+}
+
+PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &language)
+{
+    PageData data;
+    data.set("title", pageValue(book.title.isEmpty() ? language.text("untitled") : book.title));
+    if (!book.author.isEmpty())
+        data.set("author", pageValue(book.author));
+    if (!book.series.isEmpty()) {
+        data.set("series", pageValue(book.seriesNumber.isEmpty()
+                                         ? book.series
+                                         : language.text("seriesNumber",
+                                                         {{"series", book.series},
+                                                          {"number", book.seriesNumber}})));
+    }
+    const int percent = book.readStatus == 2 ? 100 : qBound(0, book.percentRead, 100);
+    data.set("percent", std::to_string(percent));
+    QString progress = language.text("unread");
+    if (book.readStatus == 2)
+        progress = language.text("finished");
+    else if (book.readStatus == 1 || percent > 0)
+        progress = language.text("percentRead", {{"percent", language.number(percent)}});
+    data.set("progress", pageValue(progress));
+    if (book.lastRead.isValid())
+        data.set("lastRead", pageValue(language.text(
+                                 "lastRead", {{"date", language.date(book.lastRead.date())}})));
+    if (!files.coverFile(book.imageId).isEmpty())
+        data.set("cover", link("/cover", book.contentId));
+    if (!files.bookFile(book.contentId).isEmpty()) {
+        data.set("download", link("/download", book.contentId));
+        data.set("downloadLabel", pageValue(language.text("download")));
+    }
+    return data;
+}
+
+} // namespace
+
+HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query,
+                      const BookFiles &files, const PageLanguage &language,
+                      const QString &message)
+{
+    const LibraryQuery::Page page = query.select(books, language.locale());
+    PageData data;
+    for (const char *key : {"libraryTitle", "searchLabel", "searchPlaceholder", "searchButton",
+                            "sortLabel"})
+        data.set(key, pageValue(language.text(key)));
+    data.set("search", pageValue(query.search));
+
+    PageData orders{PageData::type::list};
+    const std::pair<LibraryQuery::Order, const char *> names[] = {
+        {LibraryQuery::Order::Recent, "recent"},
+        {LibraryQuery::Order::Title, "title"},
+        {LibraryQuery::Order::Author, "author"}};
+    const char *labels[] = {"sortRecent", "sortTitle", "sortAuthor"};
+    for (int i = 0; i < 3; ++i) {
+        PageData order;
+        order.set("value", names[i].second);
+        order.set("label", pageValue(language.text(labels[i])));
+        order.set("selected", names[i].first == query.order);
+        orders.push_back(order);
+    }
+    data.set("orders", orders);
+
+    QString note = message;
+    if (note.isEmpty() && page.matches == 0) {
+        note = query.search.isEmpty() ? language.text("libraryEmpty")
+                                      : language.text("noMatches", {{"query", query.search}});
+    }
+    if (!note.isEmpty())
+        data.set("message", pageValue(note));
+    if (!query.search.isEmpty())
+        data.set("showAll", pageValue(language.text("showAll")));
+    if (page.matches > 0) {
+        const int first = page.page * LibraryQuery::pageSize + 1;
+        data.set("summary", pageValue(language.text(
+                                "shownRange", {{"first", language.number(first)},
+                                               {"last", language.number(first + page.books.size() - 1)},
+                                               {"total", language.number(page.matches)}})));
+    }
+
+    PageData list{PageData::type::list};
+    for (const Book *book : page.books)
+        list.push_back(bookData(*book, files, language));
+    data.set("books", list);
+
+    if (page.pageCount > 1) {
+        PageData paging;
+        if (page.page > 0) {
+            paging.set("previous", pageLink(query, page.page - 1));
+            paging.set("previousLabel", pageValue(language.text("previousPage")));
+        }
+        if (page.page + 1 < page.pageCount) {
+            paging.set("next", pageLink(query, page.page + 1));
+            paging.set("nextLabel", pageValue(language.text("nextPage")));
+        }
+        data.set("paging", paging);
+    }
+    return pageReply(message.isEmpty() || !books.isEmpty() ? 200 : 503, "library", language.text("libraryTitle"),
+                     language, data);
+}
+
+} // namespace zorvid

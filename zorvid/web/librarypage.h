@@ -1,0 +1,22 @@
+#pragma once
+
+#include "book.h"
+#include "httpreply.h"
+#include "libraryquery.h"
+
+#include <QVector>
+
+namespace zorvid {
+
+class BookFiles;
+class PageLanguage;
+
+// The dashboard: one page of the library's books as QUERY selects them,
+// each with its cover and a download where the reader has them, with the
+// search, the order and the paging links. MESSAGE, when not empty, says
+// why the books may be missing or old (the library could not be read).
+HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query,
+                      const BookFiles &files, const PageLanguage &language,
+                      const QString &message = QString());
+
+} // namespace zorvid

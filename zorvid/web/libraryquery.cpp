@@ -1,0 +1,129 @@
+#include "libraryquery.h"
+
+#include <QCollator>
+#include <QUrlQuery>
+
+#include <algorithm>
+
+namespace zorvid {
+
+namespace {
+
+const char *const orderNames[] = {"recent", "title", "author"};
+
+// Lower case, without accents: "Zoë" matches "zoe", "ÉTÉ" matches "été".
+QString folded(const QString &text)
+{
+    const QString decomposed = text.normalized(QString::NormalizationForm_KD);
+    QString plain;
+    plain.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        if (c.category() != QChar::Mark_NonSpacing)
+            plain += c;
+    }
+    return plain.toCaseFolded();
+}
+
+} // namespace
+
+LibraryQuery LibraryQuery::fromUrlQuery(const QByteArray &query)
+{
+    LibraryQuery result;
+    // '+' is a space in a form's query, which QUrlQuery leaves as it is.
+    QByteArray spaced = query;
+    spaced.replace('+', "%20");
+    const QUrlQuery fields(QString::fromLatin1(spaced));
+    result.search = fields.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded)
+                        .simplified()
+                        .left(200);
+    const QString order = fields.queryItemValue(QStringLiteral("sort"));
+    for (int i = 0; i < 3; ++i) {
+        if (order == QLatin1String(orderNames[i]))
+            result.order = Order(i);
+    }
+    bool valid = false;
+    const int page = fields.queryItemValue(QStringLiteral("page")).toInt(&valid);
+    if (valid && page >= 1)
+        result.page = page - 1;
+    return result;
+}
+
+QByteArray LibraryQuery::toUrlQuery() const
+{
+    QByteArray query;
+    const auto add = [&query](const char *name, const QByteArray &value) {
+        query += (query.isEmpty() ? "" : "&") + QByteArray(name) + '=' + value;
+    };
+    if (!search.isEmpty())
+        add("q", QUrl::toPercentEncoding(search));
+    if (order != Order::Recent)
+        add("sort", orderNames[int(order)]);
+    if (page > 0)
+        add("page", QByteArray::number(page + 1));
+    return query;
+}
+
+LibraryQuery::Page LibraryQuery::select(const QVector<Book> &books, const QLocale &locale) const
+{
+    const QString wanted = folded(search);
+    QVector<const Book *> matching;
+    for (const Book &book : books) {
+        if (!book.onReader)
+            continue;
+        if (wanted.isEmpty() || folded(book.title).contains(wanted) ||
+            folded(book.author).contains(wanted) || folded(book.series).contains(wanted))
+            matching.append(&book);
+    }
+
+    QCollator collator(locale);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(true);
+    // Sort keys, made once per book rather than once per comparison.
+    struct Entry {
+        const Book *book;
+        QCollatorSortKey first;
+        QCollatorSortKey second;
+    };
+    const auto keyOf = [&collator](const QString &text) { return collator.sortKey(text); };
+    QVector<Entry> entries;
+    entries.reserve(matching.size());
+    for (const Book *book : matching) {
+        const QString &major = order == Order::Author ? book->author : book->title;
+        entries.append(Entry{book, keyOf(major), keyOf(order == Order::Author ? book->title
+                                                                              : book->author)});
+    }
+    // Empty titles and authors go after the others, whatever the order.
+    const auto byText = [](const Entry &a, const Entry &b, const QString &textA,
+                           const QString &textB) {
+        if (textA.isEmpty() != textB.isEmpty())
+            return textB.isEmpty();
+        const int major = a.first.compare(b.first);
+        return major != 0 ? major < 0 : a.second.compare(b.second) < 0;
+    };
+    std::stable_sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
+        switch (order) {
+        case Order::Recent:
+            if (a.book->lastRead.isValid() != b.book->lastRead.isValid())
+                return a.book->lastRead.isValid();
+            if (a.book->lastRead != b.book->lastRead)
+                return a.book->lastRead > b.book->lastRead;
+            return byText(a, b, a.book->title, b.book->title);
+        case Order::Title:
+            return byText(a, b, a.book->title, b.book->title);
+        case Order::Author:
+            return byText(a, b, a.book->author, b.book->author);
+        }
+        return false;
+    });
+
+    Page result;
+    result.matches = entries.size();
+    result.pageCount = qMax(1, (result.matches + pageSize - 1) / pageSize);
+    result.page = qMin(page, result.pageCount - 1);
+    const int first = result.page * pageSize;
+    for (int i = first; i < qMin(first + pageSize, result.matches); ++i)
+        result.books.append(entries.at(i).book);
+    return result;
+}
+
+} // namespace zorvid

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "book.h"
+
+#include <QLocale>
+#include <QVector>
+
+namespace zorvid {
+
+// What one page of the dashboard shows of the library: the books on the
+// reader that match a search, in the order asked for, a page at a time.
+struct LibraryQuery {
+    enum class Order { Recent, Title, Author };
+    static constexpr int pageSize = 24;
+
+    QString search;
+    Order order = Order::Recent;
+    // From 0; a page past the last shows the last.
+    int page = 0;
+
+    // From a URL's query, "q=...&sort=title&page=2" (pages counted from 1
+    // there); anything unknown or malformed is left at its default.
+    static LibraryQuery fromUrlQuery(const QByteArray &query);
+    // The URL query that asks for this, for links; empty for the defaults.
+    QByteArray toUrlQuery() const;
+
+    struct Page {
+        QVector<const Book *> books;
+        // Books that match, on every page.
+        int matches = 0;
+        // The page shown, from 0, and how many there are.
+        int page = 0;
+        int pageCount = 0;
+    };
+    // Titles, authors and series match the search ignoring case and accents;
+    // titles and authors are sorted as LOCALE's language sorts them. Books
+    // listed but not on the reader are left out.
+    Page select(const QVector<Book> &books, const QLocale &locale) const;
+};
+
+} // namespace zorvid
