@@ -20,8 +20,6 @@
 
 using zorvi::DaemonClient;
 
-namespace {
-
 // zorvid with a state folder of its own that outlives restarts, and its log
 // collected. Stopped when the object goes away.
 class Zorvid {
@@ -131,7 +129,7 @@ struct RawReply {
 
 // Sends BYTES as they are, on the daemon's socket or, given a PORT, to the
 // pairing endpoint, and reads until the other side closes (at most 3 s).
-RawReply exchange(const QByteArray &bytes, quint16 port = 0)
+inline RawReply exchange(const QByteArray &bytes, quint16 port = 0)
 {
     QLocalSocket local;
     QTcpSocket tcp;
@@ -174,7 +172,7 @@ RawReply exchange(const QByteArray &bytes, quint16 port = 0)
 
 // A blocking (or with FLAGS, say, non-blocking) connection to the daemon's
 // socket or, given a PORT, to the pairing endpoint, as the system makes it.
-int rawConnection(quint16 port, int flags)
+inline int rawConnection(quint16 port, int flags)
 {
     const int fd = ::socket(port == 0 ? AF_UNIX : AF_INET, SOCK_STREAM | flags, 0);
     sockaddr_un local{};
@@ -192,33 +190,33 @@ int rawConnection(quint16 port, int flags)
 }
 
 // A request as the add-on's client writes it.
-QByteArray addOnRequest(const QByteArray &method, const QByteArray &path)
+inline QByteArray addOnRequest(const QByteArray &method, const QByteArray &path)
 {
     return method + ' ' + path +
            " HTTP/1.1\r\nHost: zorvid\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }
 
-QByteArray headed(const QByteArray &requestLine, const QByteArray &fields = QByteArray())
+inline QByteArray headed(const QByteArray &requestLine, const QByteArray &fields = QByteArray())
 {
     return requestLine + "\r\n" + fields + "\r\n";
 }
 
-QString text(const QJsonObject &object, const char *name)
+inline QString text(const QJsonObject &object, const char *name)
 {
     return object.value(QLatin1String(name)).toString();
 }
 
-QJsonObject pairingState()
+inline QJsonObject pairingState()
 {
     return DaemonClient().pairingStatus().json.object();
 }
 
-QJsonObject newOffer()
+inline QJsonObject newOffer()
 {
     return DaemonClient().startPairing().json.object();
 }
 
-QStringList idsOf(const QJsonArray &clients)
+inline QStringList idsOf(const QJsonArray &clients)
 {
     QStringList ids;
     for (const QJsonValue &client : clients)
@@ -226,21 +224,20 @@ QStringList idsOf(const QJsonArray &clients)
     return ids;
 }
 
-QStringList listedIds()
+inline QStringList listedIds()
 {
     return idsOf(DaemonClient().listClients().json.array());
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
+inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-QByteArray readFile(const QString &path)
+inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-} // namespace
