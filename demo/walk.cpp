@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -29,6 +30,10 @@ namespace {
 const QString pluginRoot = QStringLiteral("/tmp/kobo");
 const QString installSlot = QStringLiteral("/mnt/onboard/.kobo/KoboRoot.tgz");
 const QString zorvidState = QStringLiteral("/mnt/onboard/.adds/zorvi/zorvid");
+const QString storage = QStringLiteral("/mnt/onboard");
+// The phone's screenshots in the summary, as wide as a phone beside the
+// reader's.
+const int phoneWidth = 200;
 
 // A failed expectation ends the walk; the summary says where.
 struct WalkFailure {
@@ -203,6 +208,23 @@ QString decodeQr(const QString &picture)
     return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
 }
 
+// One step of the phone's side (demo/phone/phone.mjs) in Chromium; what it
+// saw, or the end of the walk with its reason.
+QJsonObject runPhone(const QStringList &arguments)
+{
+    QProcess node;
+    node.start(QStringLiteral("node"), QStringList{QStringLiteral(PHONE_WALK)} + arguments);
+    expect(node.waitForFinished(60000), QStringLiteral("the phone's browser did not finish"));
+    const QByteArray output = node.readAllStandardOutput().trimmed();
+    const QJsonObject seen =
+        QJsonDocument::fromJson(output.mid(output.lastIndexOf('\n') + 1)).object();
+    expect(node.exitStatus() == QProcess::NormalExit && node.exitCode() == 0,
+           QStringLiteral("the phone: %1 %2")
+               .arg(seen.value(QLatin1String("error")).toString(),
+                    QString::fromUtf8(node.readAllStandardError().left(2000))));
+    return seen;
+}
+
 int clientCount()
 {
     return zorvi::DaemonClient().listClients().json.array().size();
@@ -211,11 +233,11 @@ int clientCount()
 // The summary, a Markdown page with a picture per step.
 class Summary {
 public:
-    void step(const QString &text, const QString &picture = QString())
+    void step(const QString &text, const QString &picture = QString(), int width = 360)
     {
         page += QStringLiteral("\n## %1. %2\n").arg(++count).arg(text);
         if (!picture.isEmpty())
-            page += QStringLiteral("\n<img src=\"%1\" width=\"360\">\n").arg(picture);
+            page += QStringLiteral("\n<img src=\"%1\" width=\"%2\">\n").arg(picture).arg(width);
         QTextStream(stdout) << count << ". " << text << '\n';
     }
     void note(const QString &text) { page += QLatin1Char('\n') + text + QLatin1Char('\n'); }
@@ -232,6 +254,11 @@ void walk(const QString &out, Summary &summary)
     writeFile(QString::fromLatin1(zorvi::nickelConfigFile),
               "[ApplicationPreferences]\nCurrentLocale=en_US\n");
     const QString module = pluginRoot + QStringLiteral("/imageformats/libzorvi.so");
+    // Nickel's library, with the books' files and covers, for the phone to see.
+    expect(QProcess::execute(QStringLiteral("python3"),
+                             {QStringLiteral(MAKELIBRARY), storage + QStringLiteral("/.kobo/KoboReader.sqlite"),
+                              QStringLiteral("120"), QStringLiteral("--storage"), storage}) == 0,
+           QStringLiteral("cannot write the library"));
     std::unique_ptr<Daemon> daemon(new Daemon(QStringLiteral("2.0.3")));
     std::unique_ptr<Sim> sim(new Sim(out));
 
@@ -270,7 +297,7 @@ void walk(const QString &out, Summary &summary)
            QStringLiteral("the reading flag outlived the book"));
     summary.note(QStringLiteral("The book closed: /tmp/zorvi-reading is gone."));
 
-    // Pairing a phone, played by zorvid-phone scanning the QR code.
+    // Pairing a phone: Chromium at a phone's size opens the QR code's address.
     sim->run(QStringLiteral("tap zorviStatusIcon"));
     expect(sim->visibleText(QStringLiteral("version")) == QStringLiteral("Zorvi 2.0.3"),
            QStringLiteral("the panel did not open on its home page"));
@@ -283,10 +310,23 @@ void walk(const QString &out, Summary &summary)
            QStringLiteral("the QR code does not scan"));
     summary.step(QStringLiteral("The pairing page; its QR code scans as %1.").arg(address),
                  pairing);
-    expect(QProcess::execute(QStringLiteral(ZORVID_PHONE),
-                             {QStringLiteral("--name"), QStringLiteral("Ana's phone"), address}) ==
-               0,
-           QStringLiteral("the phone could not pair"));
+    const QJsonObject phone = runPhone({QStringLiteral("pair"), address, out, storage});
+    summary.step(QStringLiteral("On the phone, in Chromium: the QR code's address opens the "
+                                "pairing page with the code filled in and the phone's name "
+                                "proposed."),
+                 QStringLiteral("phone-1-pairing.png"), phoneWidth);
+    summary.step(QStringLiteral("Connect leads to the library: %1 shown, %2.")
+                     .arg(phone.value(QLatin1String("shown")).toInt())
+                     .arg(phone.value(QLatin1String("summary")).toString()),
+                 QStringLiteral("phone-2-dashboard.png"), phoneWidth);
+    summary.step(QStringLiteral("A search finds \"%1\"; its download, %2 (%3 bytes), is the "
+                                "book's file byte for byte.")
+                     .arg(phone.value(QLatin1String("found")).toArray().first().toString(),
+                          phone.value(QLatin1String("downloaded")).toString())
+                     .arg(phone.value(QLatin1String("bytes")).toInt()),
+                 QStringLiteral("phone-3-search.png"), phoneWidth);
+    summary.step(QStringLiteral("A browser set to Hebrew sees the library right to left."),
+                 QStringLiteral("phone-4-hebrew.png"), phoneWidth);
     expect(waitUntil(
                [&] {
                    return sim->visibleText(QStringLiteral("title"))
@@ -311,6 +351,12 @@ void walk(const QString &out, Summary &summary)
     expect(clientCount() == 0, QStringLiteral("the phone is still connected"));
     summary.step(QStringLiteral("After the disconnection the list is empty."),
                  sim->screenshot(QStringLiteral("08-devices-after.png")));
+    const QString origin = address.section(QLatin1Char('/'), 0, 2);
+    runPhone({QStringLiteral("refused"), origin, out,
+              phone.value(QLatin1String("downloadUrl")).toString()});
+    summary.step(QStringLiteral("On the phone, the library is gone at once: the browser is sent to "
+                                "the pairing page, and the download is refused."),
+                 QStringLiteral("phone-5-refused.png"), phoneWidth);
     sim->run(QStringLiteral("tap-text Back"));
 
     // An update: checked, downloaded, the badge, and the restart.

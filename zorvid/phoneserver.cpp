@@ -171,7 +171,7 @@ HttpReply PhoneServer::handle(const HttpRequest &request)
 {
     const QByteArray &path = request.path;
     const bool get = request.method == "GET";
-    if (path == "/style.css" || path == "/pair.js")
+    if (path == "/style.css" || path == "/pair.js" || path == "/icon.svg")
         return get ? assetReply(path.mid(1)) : HttpReply::methodNotAllowed("GET");
     const PageLanguage language =
         PageLanguage::fromAcceptLanguage(request.header("accept-language"));

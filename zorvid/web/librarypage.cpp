@@ -10,6 +10,14 @@ namespace zorvid {
 
 namespace {
 
+// A name from the library inside a sentence of the page: isolated, so that
+// a right-to-left series in an English sentence, or a Latin one in a Hebrew
+// sentence, keeps its own direction and leaves the sentence's alone.
+QString isolated(const QString &value)
+{
+    return QChar(0x2068) + value + QChar(0x2069);
+}
+
 std::string link(const char *path, const QString &id)
 {
     return (QByteArray(path) + "?id=" + QUrl::toPercentEncoding(id)).toStdString();
@@ -32,8 +40,8 @@ PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &
         data.set("series", pageValue(book.seriesNumber.isEmpty()
                                          ? book.series
                                          : language.text("seriesNumber",
-                                                         {{"series", book.series},
-                                                          {"number", book.seriesNumber}})));
+                                                         {{"series", isolated(book.series)},
+                                                          {"number", isolated(book.seriesNumber)}})));
     }
     const int percent = book.readStatus == 2 ? 100 : qBound(0, book.percentRead, 100);
     data.set("percent", std::to_string(percent));
@@ -86,7 +94,7 @@ HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query,
     QString note = message;
     if (note.isEmpty() && page.matches == 0) {
         note = query.search.isEmpty() ? language.text("libraryEmpty")
-                                      : language.text("noMatches", {{"query", query.search}});
+                                      : language.text("noMatches", {{"query", isolated(query.search)}});
     }
     if (!note.isEmpty())
         data.set("message", pageValue(note));

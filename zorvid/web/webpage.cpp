@@ -49,6 +49,8 @@ HttpReply assetReply(const QByteArray &name)
         reply.contentType = "text/css; charset=utf-8";
     else if (name == "pair.js")
         reply.contentType = "text/javascript; charset=utf-8";
+    else if (name == "icon.svg")
+        reply.contentType = "image/svg+xml";
     else
         return HttpReply::error(404, "no such page");
     reply.status = 200;
@@ -66,7 +68,9 @@ void addBrowserHeaders(HttpReply *reply)
                    "form-action 'self'; base-uri 'none'; frame-ancestors 'none'")));
     reply->headers.append(qMakePair(QByteArray("X-Content-Type-Options"), QByteArray("nosniff")));
     reply->headers.append(qMakePair(QByteArray("X-Frame-Options"), QByteArray("DENY")));
-    reply->headers.append(qMakePair(QByteArray("Referrer-Policy"), QByteArray("no-referrer")));
+    // Not "no-referrer": the pages' own form must carry its origin, which a
+    // browser sends as "null" under that policy.
+    reply->headers.append(qMakePair(QByteArray("Referrer-Policy"), QByteArray("same-origin")));
 }
 
 } // namespace zorvid

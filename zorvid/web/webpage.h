@@ -20,14 +20,14 @@ std::string pageValue(const QString &text);
 HttpReply pageReply(int status, const char *content, const QString &title,
                     const PageLanguage &language, PageData data);
 
-// The style sheet or the script that the pages load, or an empty reply with
-// 404 for any other name.
+// The style sheet, the script or the icon that the pages load, or 404 for
+// any other name.
 HttpReply assetReply(const QByteArray &name);
 
 // The fields every reply to a browser carries: a policy that lets a page
 // load nothing but the reader's own style sheet, script and images, and
 // run no script written into the page; no sniffing of types; no framing;
-// no referrer.
+// no referrer for other sites.
 void addBrowserHeaders(HttpReply *reply);
 
 } // namespace zorvid
