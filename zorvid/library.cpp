@@ -111,6 +111,9 @@ bool Library::read(QVector<Book> *books)
         return false;
     }
     sqlite3_busy_timeout(handle.get(), busyTimeoutMs);
+    // One pass over the table needs no cache of pages: a small one keeps a
+    // reading of a large library from growing the daemon for good.
+    sqlite3_exec(handle.get(), "PRAGMA cache_size = -256", nullptr, nullptr, nullptr);
     const auto failed = [&](const char *step) {
         lastError = QStringLiteral("cannot %1 %2: %3")
                         .arg(QLatin1String(step), database,

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <malloc.h>
 #include <unistd.h>
 
 namespace zorvid {
@@ -209,6 +210,9 @@ HttpReply PhoneServer::dashboard(const HttpRequest &request, const PageLanguage 
     if (!library.refresh())
         message = language.text("libraryUnavailable");
     HttpReply reply = libraryPage(library.books(), query, files, language, message);
+    // Sorting a large library takes a key per book for a moment; the memory
+    // goes back to the reader rather than staying with the daemon.
+    malloc_trim(0);
     if (!message.isEmpty())
         reply.note = "library not read: " + library.error().toUtf8();
     return reply;

@@ -24,11 +24,13 @@ BenchDaemon::~BenchDaemon()
     }
 }
 
-bool BenchDaemon::start()
+bool BenchDaemon::start(const QStringList &extra)
 {
     process.start(QStringLiteral(ZORVID),
-                  {QStringLiteral("--state-dir"), stateDir, QStringLiteral("--phone-port"),
-                   QStringLiteral("0"), QStringLiteral("--listen"), QStringLiteral("127.0.0.1")});
+                  QStringList{QStringLiteral("--state-dir"), stateDir, QStringLiteral("--phone-port"),
+                              QStringLiteral("0"), QStringLiteral("--listen"),
+                              QStringLiteral("127.0.0.1")} +
+                      extra);
     static const QRegularExpression ready(QStringLiteral("listening on \\S+, pairing at (\\S+),"));
     QElapsedTimer clock;
     clock.start();
@@ -65,14 +67,15 @@ int BenchDaemon::openFiles() const
         .size();
 }
 
-qint64 BenchDaemon::residentKiB() const
+qint64 BenchDaemon::residentKiB(const char *field) const
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
     if (!status.open(QIODevice::ReadOnly))
         return 0;
+    const QByteArray name = QByteArray(field) + ':';
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
+        if (line.startsWith(name))
+            return line.mid(name.size()).trimmed().split(' ').first().toLongLong();
     }
     return 0;
 }

@@ -11,9 +11,9 @@ public:
     explicit BenchDaemon(const QString &stateDir);
     ~BenchDaemon();
 
-    // Starts it and waits at most 5 s for its start line; prints the log if
-    // that does not come.
-    bool start();
+    // Starts it, with EXTRA arguments, and waits at most 5 s for its start
+    // line; prints the log if that does not come.
+    bool start(const QStringList &extra = QStringList());
     // SIGTERM; true when it ended with status 0 within 5 s.
     bool stop();
     qint64 pid() const { return process.processId(); }
@@ -21,9 +21,11 @@ public:
     QString phoneAddress() const { return address; }
     QString log() const;
 
-    // Of the running daemon, from /proc: descriptors open, resident KiB.
+    // Of the running daemon, from /proc: descriptors open, resident KiB
+    // (VmRSS; or RssAnon, its own memory, or RssFile, mapped files such as
+    // the libraries, which other processes share).
     int openFiles() const;
-    qint64 residentKiB() const;
+    qint64 residentKiB(const char *field = "VmRSS") const;
 
 private:
     QString stateDir;
