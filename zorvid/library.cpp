@@ -111,9 +111,6 @@ bool Library::read(QVector<Book> *books)
         return false;
     }
     sqlite3_busy_timeout(handle.get(), busyTimeoutMs);
-    // One pass over the table needs no cache of pages: a small one keeps a
-    // reading of a large library from growing the daemon for good.
-    sqlite3_exec(handle.get(), "PRAGMA cache_size = -256", nullptr, nullptr, nullptr);
     const auto failed = [&](const char *step) {
         lastError = QStringLiteral("cannot %1 %2: %3")
                         .arg(QLatin1String(step), database,
@@ -150,6 +147,9 @@ bool Library::read(QVector<Book> *books)
     }
     const QByteArray query = "SELECT " + selected.join(QStringLiteral(", ")).toLatin1() +
                              " FROM content WHERE CAST(ContentType AS TEXT) = '6'";
+    // One pass over the table needs no cache of pages: a small one keeps a
+    // reading of a large library from growing the daemon for good.
+    sqlite3_exec(handle.get(), "PRAGMA cache_size = -256", nullptr, nullptr, nullptr);
     if (sqlite3_prepare_v2(handle.get(), query.constData(), -1, &prepared, nullptr) != SQLITE_OK)
         return failed("read the books of");
     Statement rows(prepared);
