@@ -45,12 +45,24 @@ Pairing: the code is 6 characters from ABCDEFGHJKMNPQRSTUVWXYZ23456789. The
 offer's "url" is http://HOST:PORT/pair#CODE, HOST an address a phone on the
 reader's network can reach (see --pairing-host), and its QR symbol encodes
 exactly that url. On that port (all IPv4 addresses unless --listen names one)
-the other device submits:
-  GET  /pair   a form that takes the code from the url's fragment
-  POST /pair   code and name as a form or a JSON object: 200 paired, with
-               the browser's device token in the cookie zorvi_device
-               (HttpOnly, SameSite=Strict), 403 wrong code (with
-               "attempts_left"), 410 no offer waiting
+the other device's browser is served, in its language (Accept-Language):
+  GET  /pair   the pairing page, whose script takes the code from the url's
+               fragment
+  POST /pair   code and name as a form or a JSON object; the device's token
+               in the cookie zorvi_device (HttpOnly, SameSite=Strict). A
+               browser's form (Accept: text/html) gets pages: a redirect to
+               the dashboard, or the page again with the reason. Other clients
+               get JSON: 200 paired, 403 wrong code (with "attempts_left"),
+               410 no offer waiting. A form of another origin is refused.
+  GET  /       the dashboard: the books on the reader, 24 to a page
+               (?q=SEARCH&sort=recent|title|author&page=N)
+  GET  /download?id=CONTENT_ID   a book's file, with ranges
+  GET  /cover?id=CONTENT_ID      the cover Nickel rendered
+The dashboard and what it links need the token of a device still paired:
+without one, / leads to /pair and the rest is 404. The library is read from
+STORAGE/.kobo/KoboReader.sqlite, read-only; a book's file is served only if
+the database names it as file:///mnt/onboard/... and it lies under STORAGE
+(links resolved), outside hidden folders.
 For example:
   curl -d code=ABC234 -d name=Phone http://127.0.0.1:8732/pair
   zorvid-phone --name Phone 'http://127.0.0.1:8732/pair#ABC234'
