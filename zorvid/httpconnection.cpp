@@ -40,10 +40,14 @@ HttpConnection::HttpConnection(QIODevice *socket, const QString &logPrefix,
     deadline.start(limits.requestTimeoutMs);
     connect(socket, &QIODevice::readyRead, this, &HttpConnection::readAvailable);
     connect(socket, &QIODevice::bytesWritten, this, [this] {
-        if (fileLeft > 0)
+        if (fileLeft > 0) {
             sendMore();
-        else
-            closeSendingSideWhenWritten();
+            return;
+        }
+        // The peer takes the reply: it has as long again for the rest.
+        if (!halfClosed)
+            deadline.start(this->limits.stallMs);
+        closeSendingSideWhenWritten();
     });
     if (auto *local = qobject_cast<QLocalSocket *>(socket))
         connect(local, &QLocalSocket::disconnected, this, &HttpConnection::finish);
@@ -118,14 +122,20 @@ void HttpConnection::send(const HttpReply &reply)
     replied = true;
     afterSent = reply.afterSent;
     socket->write(reply.toBytes());
-    if (reply.file && reply.fileLength > 0 && reply.file->seek(reply.fileOffset)) {
+    if (reply.file && reply.fileLength > 0 && !reply.headOnly) {
+        if (!reply.file->seek(reply.fileOffset)) {
+            daemonLog(logPrefix + QStringLiteral("- cannot read %1").arg(reply.file->fileName()));
+            abort();
+            return;
+        }
         file = reply.file;
         fileLeft = reply.fileLength;
         sendMore();
         return;
     }
-    // From here the deadline bounds how long the peer may take to go.
-    deadline.start(limits.lingerMs);
+    // Until the reply has left, the deadline bounds how long the peer may
+    // take no part of it; after that, how long it may take to go.
+    deadline.start(limits.stallMs);
 }
 
 void HttpConnection::sendMore()
@@ -147,12 +157,9 @@ void HttpConnection::sendMore()
         fileLeft -= bytes.size();
         socket->write(bytes);
     }
-    if (fileLeft > 0) {
-        deadline.start(limits.stallMs);
-        return;
-    }
-    file.reset();
-    deadline.start(limits.lingerMs);
+    deadline.start(limits.stallMs);
+    if (fileLeft == 0)
+        file.reset();
 }
 
 void HttpConnection::closeSendingSideWhenWritten()
@@ -163,6 +170,7 @@ void HttpConnection::closeSendingSideWhenWritten()
     // The peer reads the reply to its end and closes; until then the
     // connection reads and drops what still comes.
     ::shutdown(int(descriptor), SHUT_WR);
+    deadline.start(limits.lingerMs);
 }
 
 void HttpConnection::deadlinePassed()
@@ -174,6 +182,11 @@ void HttpConnection::deadlinePassed()
         send(HttpReply::error(408, "request not complete in time"));
         return;
     }
+    if (!halfClosed)
+        daemonLog(logPrefix + QStringLiteral("- cut off: the peer took none of its reply for %1 ms, "
+                                             "%2 bytes unsent")
+                                  .arg(limits.stallMs)
+                                  .arg(socket->bytesToWrite() + fileLeft));
     abort();
 }
 

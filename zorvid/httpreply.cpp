@@ -41,6 +41,8 @@ QByteArray reasonPhrase(int status)
         return "Unsupported Media Type";
     case 416:
         return "Range Not Satisfiable";
+    case 421:
+        return "Misdirected Request";
     case 500:
         return "Internal Server Error";
     case 501:
@@ -100,7 +102,7 @@ QByteArray HttpReply::toBytes() const
     for (const auto &field : headers)
         bytes += field.first + ": " + field.second + "\r\n";
     bytes += "Connection: close\r\n\r\n";
-    return bytes + body;
+    return headOnly ? bytes : bytes + body;
 }
 
 } // namespace zorvid

@@ -23,6 +23,8 @@ struct HttpReply {
     std::shared_ptr<QFile> file;
     qint64 fileOffset = 0;
     qint64 fileLength = 0;
+    // The answer to HEAD: the fields of the reply, its body left out.
+    bool headOnly = false;
     // Header fields beyond the framing ones, e.g. "Allow".
     QList<QPair<QByteArray, QByteArray>> headers;
     // A short reason added to the request's log line, for refusals.

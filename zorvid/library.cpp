@@ -13,8 +13,13 @@ namespace zorvid {
 
 namespace {
 
-// How long a reading waits for Nickel to finish a write.
-constexpr int busyTimeoutMs = 2000;
+// How long a reading waits for Nickel to finish a write: the daemon's event
+// loop, which also answers the reader's own panel, waits with it.
+constexpr int busyTimeoutMs = 500;
+// A reading that failed is not tried again on an unchanged database before
+// this has passed, so a locked or broken one costs a wait now and then, not
+// one per request.
+constexpr qint64 retryAfterMs = 5000;
 
 // The columns read, in the order of the statement.
 enum Column {
@@ -73,13 +78,34 @@ bool Library::refresh()
     const QByteArray now = fingerprint();
     if (!readFingerprint.isNull() && now == readFingerprint)
         return true;
-    QVector<Book> books;
-    if (!read(&books))
+    if (!lastError.isEmpty() && now == failedFingerprint && sinceFailure.isValid() &&
+        !sinceFailure.hasExpired(retryAfterMs))
         return false;
+    QVector<Book> books;
+    if (!read(&books)) {
+        failedFingerprint = now;
+        sinceFailure.start();
+        return false;
+    }
     list = books;
     readFingerprint = now;
     lastError.clear();
     return true;
+}
+
+const Book *Library::book(const QString &contentId)
+{
+    const auto find = [this, &contentId]() -> const Book * {
+        for (const Book &book : list) {
+            if (book.contentId == contentId)
+                return &book;
+        }
+        return nullptr;
+    };
+    const Book *found = find();
+    if (!found && refresh())
+        found = find();
+    return found;
 }
 
 QByteArray Library::fingerprint() const

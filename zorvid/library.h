@@ -2,6 +2,7 @@
 
 #include "book.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QVector>
 
@@ -20,8 +21,12 @@ public:
 
     // Reads the books again if the database has changed since the last
     // reading. False, with the reason in error(), when it cannot be read:
-    // the books of the last reading stay.
+    // the books of the last reading stay. After a failure, an unchanged
+    // database is tried again only after a few seconds.
     bool refresh();
+    // The book with CONTENT_ID: from the last reading, or, when that has no
+    // such book, from a new one; null when there is none.
+    const Book *book(const QString &contentId);
     const QVector<Book> &books() const { return list; }
     QString error() const { return lastError; }
 
@@ -33,6 +38,8 @@ private:
 
     QString database;
     QByteArray readFingerprint;
+    QByteArray failedFingerprint;
+    QElapsedTimer sinceFailure;
     QVector<Book> list;
     QString lastError;
 };

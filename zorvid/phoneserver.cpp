@@ -17,7 +17,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkInterface>
-#include <QRegularExpression>
 #include <QUrl>
 
 #include <arpa/inet.h>
@@ -70,6 +69,18 @@ QString queryValue(const HttpRequest &request, const char *name)
             return QString::fromUtf8(QByteArray::fromPercentEncoding(pair.mid(int(qstrlen(name)) + 1)));
     }
     return QString();
+}
+
+// Whether a Host field names the reader by an IPv4 address, as every address
+// zorvid hands out does (or it is missing: a client that is no browser).
+bool isAddressHost(const QByteArray &host)
+{
+    if (host.isEmpty())
+        return true;
+    const int colon = host.lastIndexOf(':');
+    const QByteArray name = colon < 0 ? host : host.left(colon);
+    in_addr address{};
+    return name == "localhost" || ::inet_pton(AF_INET, name.constData(), &address) == 1;
 }
 
 HttpReply redirect(const QByteArray &location)
@@ -170,10 +181,23 @@ QString PhoneServer::address() const
 
 HttpReply PhoneServer::handle(const HttpRequest &request)
 {
+    // A browser names the reader by its address. Any other name would be a
+    // site of somebody else's that now points at the reader (DNS rebinding),
+    // using the owner's browser to reach it.
+    if (!isAddressHost(request.header("host")))
+        return HttpReply::error(421, "not asked for by the reader's address");
+    HttpReply reply = route(request);
+    reply.headOnly = request.method == "HEAD";
+    return reply;
+}
+
+HttpReply PhoneServer::route(const HttpRequest &request)
+{
     const QByteArray &path = request.path;
-    const bool get = request.method == "GET";
+    // HEAD is GET without the body: download managers ask it first.
+    const bool get = request.method == "GET" || request.method == "HEAD";
     if (path == "/style.css" || path == "/pair.js" || path == "/icon.svg")
-        return get ? assetReply(path.mid(1)) : HttpReply::methodNotAllowed("GET");
+        return get ? assetReply(path.mid(1)) : HttpReply::methodNotAllowed("GET, HEAD");
     const PageLanguage language =
         PageLanguage::fromAcceptLanguage(request.header("accept-language"));
     if (path == "/pair") {
@@ -182,13 +206,13 @@ HttpReply PhoneServer::handle(const HttpRequest &request)
                             deviceNameFor(request.header("user-agent")));
         if (request.method == "POST")
             return submit(request, language);
-        return HttpReply::methodNotAllowed("GET, POST");
+        return HttpReply::methodNotAllowed("GET, HEAD, POST");
     }
     const bool page = path == "/";
     if (!page && path != "/download" && path != "/cover")
         return HttpReply::error(404, "no such page");
     if (!get)
-        return HttpReply::methodNotAllowed("GET");
+        return HttpReply::methodNotAllowed("GET, HEAD");
     if (!storage.isReady()) {
         return page ? libraryPage({}, LibraryQuery(), files, language, language.text("storageAway"))
                     : HttpReply::error(503, "the reader's storage is not available");
@@ -220,16 +244,21 @@ HttpReply PhoneServer::dashboard(const HttpRequest &request, const PageLanguage 
 
 HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
 {
-    library.refresh();
+    // The books already read answer, so that a page's covers do not each
+    // read the database again.
     const QString id = queryValue(request, "id");
-    const auto book = std::find_if(library.books().begin(), library.books().end(),
-                                   [&id](const Book &b) { return b.onReader && b.contentId == id; });
-    if (id.isEmpty() || book == library.books().end())
+    const Book *book = id.isEmpty() ? nullptr : library.book(id);
+    if (!book && library.books().isEmpty() && !library.error().isEmpty())
+        return HttpReply::error(503, "the library cannot be read");
+    if (!book || !book->onReader)
         return HttpReply::error(404, "no such book");
     const QString path = cover ? files.coverFile(book->imageId) : files.bookFile(book->contentId);
-    auto file = std::make_shared<QFile>(path);
-    if (path.isEmpty() || !file->open(QIODevice::ReadOnly))
+    if (path.isEmpty())
         return HttpReply::error(404, cover ? "no cover" : "no file");
+    auto file = std::make_shared<QFile>(path);
+    // It was there a moment ago: out of descriptors, say.
+    if (!file->open(QIODevice::ReadOnly))
+        return HttpReply::error(503, "the file cannot be opened now");
 
     HttpReply reply;
     reply.file = file;
@@ -253,9 +282,18 @@ HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
     const QByteArray ifRange = request.header("if-range");
     const ByteRange range = ByteRange::parse(
         ifRange.isEmpty() || ifRange == tag ? request.header("range") : QByteArray(), size);
-    static const QRegularExpression mimeType(QStringLiteral("^[a-z0-9.+-]+/[a-z0-9.+-]+$"));
-    reply.contentType = mimeType.match(book->mimeType).hasMatch() ? book->mimeType.toLatin1()
-                                                                 : "application/octet-stream";
+    // The types of books as Nickel names them; anything else (a page, a
+    // script, an image that is a document) goes out as plain bytes, which no
+    // browser runs or shows in place.
+    static const QByteArray bookTypes[] = {
+        "application/epub+zip", "application/x-kobo-epub+zip", "application/pdf",
+        "application/x-cbz",    "application/x-cbr",           "application/x-mobipocket-ebook",
+        "application/rtf",      "text/plain"};
+    const QByteArray type = book->mimeType.toLatin1();
+    reply.contentType = std::find(std::begin(bookTypes), std::end(bookTypes), type) !=
+                                std::end(bookTypes)
+                            ? type
+                            : "application/octet-stream";
     switch (range.kind) {
     case ByteRange::Kind::Unsatisfiable: {
         HttpReply refusal = HttpReply::error(416, "range not satisfiable");

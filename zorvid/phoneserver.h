@@ -28,7 +28,8 @@ class ReaderStorage;
 //   GET  /download?id=CONTENT_ID, /cover?id=CONTENT_ID
 //                    a book's file (ranges too) and its cover
 // Without a valid token, / leads to the pairing page and everything else of
-// the library is 404. Its connections are a Listener's.
+// the library is 404. HEAD is answered wherever GET is; a Host that is not an
+// IPv4 address gets 421. Its connections are a Listener's.
 class PhoneServer : public QObject {
 public:
     PhoneServer(Pairing &pairing, const ClientList &clients, Library &library,
@@ -54,6 +55,7 @@ public:
 
 private:
     HttpReply handle(const HttpRequest &request);
+    HttpReply route(const HttpRequest &request);
     HttpReply submit(const HttpRequest &request, const PageLanguage &language);
     HttpReply dashboard(const HttpRequest &request, const PageLanguage &language);
     // A book's file or its cover, streamed from the storage.

@@ -78,7 +78,7 @@ bool phoneRequest(quint16 port)
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
     const sockaddr_in address = loopback(port);
-    const char request[] = "GET /pair HTTP/1.1\r\nHost: reader\r\n\r\n";
+    const char request[] = "GET /pair HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     char reply[16] = {};
     const bool answered =
         ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&

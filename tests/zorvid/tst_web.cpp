@@ -276,7 +276,7 @@ private slots:
             << QByteArray("Mozilla/5.0 (Linux; Android 10; K) Chrome/120.0 Mobile") << "Android";
         QTest::newRow("Firefox on Android") << QByteArray("Mozilla/5.0 (Android 14; Mobile; "
                                                           "rv:123.0) Gecko/123.0 Firefox/123.0")
-                                            << "Mobile";
+                                            << "Android";
         QTest::newRow("a Mac") << QByteArray("Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7)")
                                << "Mac";
         QTest::newRow("Windows") << QByteArray("Mozilla/5.0 (Windows NT 10.0; Win64; x64)")
@@ -284,6 +284,8 @@ private slots:
         QTest::newRow("a Chromebook") << QByteArray("Mozilla/5.0 (X11; CrOS x86_64 14541.0.0)")
                                       << "Chromebook";
         QTest::newRow("a tool") << QByteArray("curl/7.88.1") << "";
+        QTest::newRow("a model field that never ends")
+            << QByteArray("Android;") + QByteArray(5000, '\t') + "x" << "Android";
     }
 
     void deviceNameFromTheBrowser()

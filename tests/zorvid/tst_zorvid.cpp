@@ -291,7 +291,7 @@ private slots:
             QElapsedTimer clock;
             clock.start();
             const bool answered = DaemonClient().pairingStatus().status == 200 &&
-                                  exchange(addOnRequest("GET", "/pair"), port).status == 200;
+                                  exchange(phoneRequest("GET", "/pair"), port).status == 200;
             return answered && clock.elapsed() < 1000;
         };
         for (int burst = 0; burst < 4; ++burst) {
@@ -554,7 +554,7 @@ private slots:
         QTest::newRow("a form without a name is refused without using an attempt")
             << post("application/x-www-form-urlencoded", "code=%CODE%") << 400;
         QTest::newRow("GET /pair serves the form, whose script reads the code from the fragment")
-            << addOnRequest("GET", "/pair") << 200;
+            << phoneRequest("GET", "/pair") << 200;
     }
 
     void pairingEndpointRequests()
@@ -842,10 +842,10 @@ private slots:
             one.start();
             const bool otherAnswered =
                 phone ? DaemonClient().pairingStatus().status == 200
-                      : exchange(addOnRequest("GET", "/pair"), port).status == 200;
+                      : exchange(phoneRequest("GET", "/pair"), port).status == 200;
             QVERIFY(otherAnswered);
             slowest = qMax(slowest, int(one.elapsed()));
-            floodedAnswered += phone ? exchange(addOnRequest("GET", "/pair"), port).status == 200
+            floodedAnswered += phone ? exchange(phoneRequest("GET", "/pair"), port).status == 200
                                      : DaemonClient().pairingStatus().status == 200;
             QTest::qWait(50);
         }

@@ -196,6 +196,12 @@ inline QByteArray addOnRequest(const QByteArray &method, const QByteArray &path)
            " HTTP/1.1\r\nHost: zorvid\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }
 
+// A request as a phone's browser sends it to the pairing port.
+inline QByteArray phoneRequest(const QByteArray &method, const QByteArray &path)
+{
+    return method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n";
+}
+
 inline QByteArray headed(const QByteArray &requestLine, const QByteArray &fields = QByteArray())
 {
     return requestLine + "\r\n" + fields + "\r\n";

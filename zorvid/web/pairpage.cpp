@@ -3,7 +3,6 @@
 #include "pagelanguage.h"
 #include "webpage.h"
 
-#include <QRegularExpression>
 
 namespace zorvid {
 
@@ -31,12 +30,27 @@ QString deviceNameFor(const QByteArray &userAgent)
             return QString::fromLatin1(device);
     }
     if (has("Android")) {
-        // "(Linux; Android 14; Pixel 7 Build/UQ1A)": the model, unless the
-        // browser hides it (reduced agents send "K").
-        static const QRegularExpression model(
-            QStringLiteral("Android[^;)]*;\\s*([^;)]+?)(?:\\s+Build/[^;)]*)?\\s*[;)]"));
-        const QString found = model.match(agent).captured(1).trimmed();
-        return found.size() > 1 && found.size() <= 40 ? found : QStringLiteral("Android");
+        // "(Linux; Android 14; Pixel 7 Build/UQ1A)": the model, the field
+        // after Android's, unless the browser hides it (reduced agents send
+        // "K", Firefox "Mobile").
+        const int android = agent.indexOf(QLatin1String("Android"), 0, Qt::CaseInsensitive);
+        const int start = agent.indexOf(QLatin1Char(';'), android);
+        const int close = agent.indexOf(QLatin1Char(')'), android);
+        if (start >= 0 && (close < 0 || start < close)) {
+            int end = start + 1;
+            while (end < agent.size() && agent.at(end) != QLatin1Char(';') &&
+                   agent.at(end) != QLatin1Char(')'))
+                ++end;
+            QString model = agent.mid(start + 1, end - start - 1);
+            const int build = model.indexOf(QLatin1String(" Build/"));
+            if (build >= 0)
+                model.truncate(build);
+            model = model.trimmed();
+            if (model.size() > 1 && model.size() <= 40 && model != QLatin1String("Mobile") &&
+                model != QLatin1String("Tablet"))
+                return model;
+        }
+        return QStringLiteral("Android");
     }
     if (has("CrOS"))
         return QStringLiteral("Chromebook");
