@@ -29,8 +29,10 @@ Endpoints on /tmp/zorvid.sock:
   POST   /update/restart  202 when an update is ready (see below), else 409
 Bad requests get 400, unknown paths 404, wrong methods 405, a request line
 and header fields over 8 KiB or a body over 8 KiB 413, a request not complete
-within --request-timeout 408. After its reply a connection reads and drops
-what the client still sends (at most 1 MiB, for 2 s) until the client closes.
+within --request-timeout 408. A reply may take as long as the client goes on
+taking it (30 s without progress end it: a phone on a slow network still gets
+the end of a book). After its reply a connection reads and drops what the
+client still sends (at most 1 MiB, for 2 s) until the client closes.
 Each listener holds at most 64 connections at once (fewer when the limit of
 open files is low; zorvid raises it to its hard limit) and takes a quarter of
 that per turn of its event loop. A new one over that drops an older one: one
@@ -58,6 +60,8 @@ the other device's browser is served, in its language (Accept-Language):
                (?q=SEARCH&sort=recent|title|author&page=N)
   GET  /download?id=CONTENT_ID   a book's file, with ranges
   GET  /cover?id=CONTENT_ID      the cover Nickel rendered
+HEAD is answered wherever GET is. A Host field that is not an IPv4 address
+gets 421 (a name of somebody else's that points at the reader).
 The dashboard and what it links need the token of a device still paired:
 without one, / leads to /pair and the rest is 404. The library is read from
 STORAGE/.kobo/KoboReader.sqlite, read-only; a book's file is served only if
