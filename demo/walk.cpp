@@ -256,7 +256,8 @@ void walk(const QString &out, Summary &summary)
     const QString module = pluginRoot + QStringLiteral("/imageformats/libzorvi.so");
     // Nickel's library, with the books' files and covers, for the phone to see.
     expect(QProcess::execute(QStringLiteral("python3"),
-                             {QStringLiteral(MAKELIBRARY), storage + QStringLiteral("/.kobo/KoboReader.sqlite"),
+                             {QStringLiteral(MAKELIBRARY),
+                              storage + QStringLiteral("/.kobo/KoboReader.sqlite"),
                               QStringLiteral("120"), QStringLiteral("--storage"), storage}) == 0,
            QStringLiteral("cannot write the library"));
     std::unique_ptr<Daemon> daemon(new Daemon(QStringLiteral("2.0.3")));

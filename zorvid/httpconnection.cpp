@@ -148,9 +148,9 @@ void HttpConnection::sendMore()
         if (bytes.isEmpty()) {
             // Shortened or unreadable since it was opened: the peer must not
             // take what it got for the whole file.
-            daemonLog(logPrefix + QStringLiteral("- %1 ended %2 bytes early")
-                                      .arg(file->fileName())
-                                      .arg(fileLeft));
+            daemonLog(
+                logPrefix +
+                QStringLiteral("- %1 ended %2 bytes early").arg(file->fileName()).arg(fileLeft));
             abort();
             return;
         }
@@ -183,10 +183,11 @@ void HttpConnection::deadlinePassed()
         return;
     }
     if (!halfClosed)
-        daemonLog(logPrefix + QStringLiteral("- cut off: the peer took none of its reply for %1 ms, "
-                                             "%2 bytes unsent")
-                                  .arg(limits.stallMs)
-                                  .arg(socket->bytesToWrite() + fileLeft));
+        daemonLog(logPrefix +
+                  QStringLiteral("- cut off: the peer took none of its reply for %1 ms, "
+                                 "%2 bytes unsent")
+                      .arg(limits.stallMs)
+                      .arg(socket->bytesToWrite() + fileLeft));
     abort();
 }
 

@@ -22,9 +22,9 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <malloc.h>
 #include <unistd.h>
 
 namespace zorvid {
@@ -66,7 +66,8 @@ QString queryValue(const HttpRequest &request, const char *name)
         return QString();
     for (const QByteArray &pair : request.target.mid(question + 1).split('&')) {
         if (pair.startsWith(QByteArray(name) + '='))
-            return QString::fromUtf8(QByteArray::fromPercentEncoding(pair.mid(int(qstrlen(name)) + 1)));
+            return QString::fromUtf8(
+                QByteArray::fromPercentEncoding(pair.mid(int(qstrlen(name)) + 1)));
     }
     return QString();
 }
@@ -97,8 +98,9 @@ QByteArray attachment(const QString &name)
 {
     QByteArray ascii;
     for (const QChar c : name)
-        ascii += c.unicode() >= 0x20 && c.unicode() < 0x7f && c != '"' && c != '\\' ? char(c.unicode())
-                                                                                    : '_';
+        ascii += c.unicode() >= 0x20 && c.unicode() < 0x7f && c != '"' && c != '\\'
+                     ? char(c.unicode())
+                     : '_';
     return "attachment; filename=\"" + ascii + "\"; filename*=UTF-8''" +
            QUrl::toPercentEncoding(name);
 }
@@ -202,8 +204,7 @@ HttpReply PhoneServer::route(const HttpRequest &request)
         PageLanguage::fromAcceptLanguage(request.header("accept-language"));
     if (path == "/pair") {
         if (get)
-            return pairPage(200, language, QString(),
-                            deviceNameFor(request.header("user-agent")));
+            return pairPage(200, language, QString(), deviceNameFor(request.header("user-agent")));
         if (request.method == "POST")
             return submit(request, language);
         return HttpReply::methodNotAllowed("GET, HEAD, POST");
@@ -269,7 +270,8 @@ HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
             return HttpReply::error(404, "the cover is no image");
         reply.status = 200;
         reply.fileLength = size;
-        reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("private, max-age=3600")));
+        reply.headers.append(
+            qMakePair(QByteArray("Cache-Control"), QByteArray("private, max-age=3600")));
         addBrowserHeaders(&reply);
         return reply;
     }
@@ -285,15 +287,15 @@ HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
     // The types of books as Nickel names them; anything else (a page, a
     // script, an image that is a document) goes out as plain bytes, which no
     // browser runs or shows in place.
-    static const QByteArray bookTypes[] = {
-        "application/epub+zip", "application/x-kobo-epub+zip", "application/pdf",
-        "application/x-cbz",    "application/x-cbr",           "application/x-mobipocket-ebook",
-        "application/rtf",      "text/plain"};
+    static const QByteArray bookTypes[] = {"application/epub+zip", "application/x-kobo-epub+zip",
+                                           "application/pdf",      "application/x-cbz",
+                                           "application/x-cbr",    "application/x-mobipocket-ebook",
+                                           "application/rtf",      "text/plain"};
     const QByteArray type = book->mimeType.toLatin1();
-    reply.contentType = std::find(std::begin(bookTypes), std::end(bookTypes), type) !=
-                                std::end(bookTypes)
-                            ? type
-                            : "application/octet-stream";
+    reply.contentType =
+        std::find(std::begin(bookTypes), std::end(bookTypes), type) != std::end(bookTypes)
+            ? type
+            : "application/octet-stream";
     switch (range.kind) {
     case ByteRange::Kind::Unsatisfiable: {
         HttpReply refusal = HttpReply::error(416, "range not satisfiable");
@@ -303,10 +305,10 @@ HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
     }
     case ByteRange::Kind::Part:
         reply.status = 206;
-        reply.headers.append(qMakePair(
-            QByteArray("Content-Range"), "bytes " + QByteArray::number(range.offset) + '-' +
-                                             QByteArray::number(range.offset + range.length - 1) +
-                                             '/' + QByteArray::number(size)));
+        reply.headers.append(qMakePair(QByteArray("Content-Range"),
+                                       "bytes " + QByteArray::number(range.offset) + '-' +
+                                           QByteArray::number(range.offset + range.length - 1) +
+                                           '/' + QByteArray::number(size)));
         break;
     case ByteRange::Kind::Whole:
         reply.status = 200;
@@ -316,8 +318,7 @@ HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
     reply.fileLength = range.length;
     reply.headers.append(qMakePair(QByteArray("Accept-Ranges"), QByteArray("bytes")));
     reply.headers.append(qMakePair(QByteArray("ETag"), tag));
-    reply.headers.append(
-        qMakePair(QByteArray("Content-Disposition"), attachment(info.fileName())));
+    reply.headers.append(qMakePair(QByteArray("Content-Disposition"), attachment(info.fileName())));
     reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("private, no-cache")));
     addBrowserHeaders(&reply);
     return reply;
@@ -369,11 +370,11 @@ HttpReply PhoneServer::submit(const HttpRequest &request, const PageLanguage &la
     const Pairing::Submission submission = pairing.submit(code.toString(), name.toString());
     switch (submission.outcome) {
     case Pairing::Outcome::Paired: {
-        HttpReply reply = browser ? redirect("/")
-                                  : HttpReply::json(200, QJsonObject{
-                                                             {"state", QStringLiteral("paired")},
-                                                             {"id", submission.client.id},
-                                                             {"name", submission.client.name}});
+        HttpReply reply =
+            browser ? redirect("/")
+                    : HttpReply::json(200, QJsonObject{{"state", QStringLiteral("paired")},
+                                                       {"id", submission.client.id},
+                                                       {"name", submission.client.name}});
         // The browser keeps the token for as long as the reader keeps the
         // device; scripts cannot read it, and no other site can send it.
         reply.headers.append(

@@ -27,9 +27,9 @@ BenchDaemon::~BenchDaemon()
 bool BenchDaemon::start(const QStringList &extra)
 {
     process.start(QStringLiteral(ZORVID),
-                  QStringList{QStringLiteral("--state-dir"), stateDir, QStringLiteral("--phone-port"),
-                              QStringLiteral("0"), QStringLiteral("--listen"),
-                              QStringLiteral("127.0.0.1")} +
+                  QStringList{QStringLiteral("--state-dir"), stateDir,
+                              QStringLiteral("--phone-port"), QStringLiteral("0"),
+                              QStringLiteral("--listen"), QStringLiteral("127.0.0.1")} +
                       extra);
     static const QRegularExpression ready(QStringLiteral("listening on \\S+, pairing at (\\S+),"));
     QElapsedTimer clock;

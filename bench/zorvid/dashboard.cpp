@@ -63,8 +63,10 @@ Timed exchange(const QByteArray &request)
 
 QByteArray get(const QByteArray &target, const QByteArray &token)
 {
-    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept-Language: en\r\n"
-                             "Cookie: zorvi_device=" + token + "\r\n\r\n";
+    return "GET " + target +
+           " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept-Language: en\r\n"
+           "Cookie: zorvi_device=" +
+           token + "\r\n\r\n";
 }
 
 // The token a browser gets when it pairs.
@@ -123,15 +125,16 @@ int main(int argc, char **argv)
 
     // A book of 256 MiB, as a large PDF may be.
     const QString large = storage.filePath(QStringLiteral("Books/Large.pdf"));
-    QProcess::execute(QStringLiteral("sh"),
-                      {QStringLiteral("-c"),
-                       QStringLiteral("head -c 268435456 /dev/urandom > '%1' && python3 -c \"import "
-                                      "sqlite3,sys; d=sqlite3.connect(sys.argv[1]); d.execute("
-                                      "\\\"INSERT INTO content (ContentID, ContentType, MimeType, "
-                                      "Title, ___UserID, IsDownloaded) VALUES ('file:///mnt/onboard/"
-                                      "Books/Large.pdf', '6', 'application/pdf', 'Large', '', 1)\\\")"
-                                      "; d.commit()\" '%2'")
-                           .arg(large, database)});
+    QProcess::execute(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral("head -c 268435456 /dev/urandom > '%1' && python3 -c \"import "
+                        "sqlite3,sys; d=sqlite3.connect(sys.argv[1]); d.execute("
+                        "\\\"INSERT INTO content (ContentID, ContentType, MimeType, "
+                        "Title, ___UserID, IsDownloaded) VALUES ('file:///mnt/onboard/"
+                        "Books/Large.pdf', '6', 'application/pdf', 'Large', '', 1)\\\")"
+                        "; d.commit()\" '%2'")
+             .arg(large, database)});
 
     BenchDaemon daemon(state.path());
     if (!daemon.start({QStringLiteral("--storage"), storage.path()}))
@@ -157,14 +160,16 @@ int main(int argc, char **argv)
     const auto cat = [&] {
         QElapsedTimer clock;
         clock.start();
-        QProcess::execute(QStringLiteral("sh"),
-                          {QStringLiteral("-c"), QStringLiteral("cat '%1' > /dev/null").arg(large)});
+        QProcess::execute(
+            QStringLiteral("sh"),
+            {QStringLiteral("-c"), QStringLiteral("cat '%1' > /dev/null").arg(large)});
         return clock.nsecsElapsed() / 1e9;
     };
     cat();
     const double catSeconds = cat();
     const QByteArray target =
-        "/download?id=" + QUrl::toPercentEncoding(QStringLiteral("file:///mnt/onboard/Books/Large.pdf"));
+        "/download?id=" +
+        QUrl::toPercentEncoding(QStringLiteral("file:///mnt/onboard/Books/Large.pdf"));
     const Timed download = exchange(get(target, token));
     const double mib = 256.0;
     std::printf("a 256 MiB download: %.0f MiB/s over loopback; cat of the file: %.0f MiB/s "

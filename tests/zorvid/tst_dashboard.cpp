@@ -128,8 +128,7 @@ private slots:
             sent = QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex();
         if (who == "revoked") {
             const QJsonArray clients = DaemonClient().listClients().json.array();
-            QVERIFY(DaemonClient().disconnectClient(
-                text(clients.last().toObject(), "id")));
+            QVERIFY(DaemonClient().disconnectClient(text(clients.last().toObject(), "id")));
         }
         const QByteArray fields = who == "stranger" ? QByteArray() : cookie(sent);
 
@@ -158,8 +157,8 @@ private slots:
         QTest::newRow("a book whole") << book << QByteArray() << 200 << 0LL;
         QTest::newRow("a book from byte 1000, resumed")
             << book << QByteArray("Range: bytes=1000-\r\n") << 206 << 1000LL;
-        QTest::newRow("its last 100 bytes") << book << QByteArray("Range: bytes=-100\r\n") << 206
-                                            << -100LL;
+        QTest::newRow("its last 100 bytes")
+            << book << QByteArray("Range: bytes=-100\r\n") << 206 << -100LL;
         QTest::newRow("a range past its end")
             << book << QByteArray("Range: bytes=999999999-\r\n") << 416 << 0LL;
         QTest::newRow("a range of a file changed since: the whole new file")
@@ -167,8 +166,8 @@ private slots:
         QTest::newRow("a store book has no file to download")
             << QByteArray("/download?id=") << QByteArray() << 404 << 0LL;
         QTest::newRow("a path that is no book of the library")
-            << bookLink("/download", "file:///mnt/onboard/Books/../../../etc/passwd") << QByteArray()
-            << 404 << 0LL;
+            << bookLink("/download", "file:///mnt/onboard/Books/../../../etc/passwd")
+            << QByteArray() << 404 << 0LL;
         QTest::newRow("a book whose row leads out of the storage by ..")
             << bookLink("/download", "file:///mnt/onboard/../../../../../etc/hostname")
             << QByteArray() << 404 << 0LL;
@@ -178,8 +177,8 @@ private slots:
         QTest::newRow("a book whose row names the paired devices")
             << bookLink("/download", "file:///mnt/onboard/.adds/zorvi/zorvid/clients.json")
             << QByteArray() << 404 << 0LL;
-        QTest::newRow("another path") << QByteArray("/download/../.kobo/KoboReader.sqlite")
-                                      << QByteArray() << 404 << 0LL;
+        QTest::newRow("another path")
+            << QByteArray("/download/../.kobo/KoboReader.sqlite") << QByteArray() << 404 << 0LL;
         QTest::newRow("no id") << QByteArray("/download") << QByteArray() << 404 << 0LL;
     }
 
@@ -204,13 +203,15 @@ private slots:
             const QString storeBook = storage.count("___UserID != '' AND IsDownloaded = 1 LIMIT 1");
             QVERIFY(storeBook.toInt() > 0);
             QProcess python;
-            python.start("python3", {"-c",
-                                     "import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute("
-                                     "\"SELECT ContentID FROM content WHERE ___UserID != '' AND "
-                                     "IsDownloaded = 1\").fetchone()[0])",
-                                     storage.database()});
+            python.start("python3",
+                         {"-c",
+                          "import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute("
+                          "\"SELECT ContentID FROM content WHERE ___UserID != '' AND "
+                          "IsDownloaded = 1\").fetchone()[0])",
+                          storage.database()});
             python.waitForFinished();
-            target = bookLink("/download", QString::fromLatin1(python.readAllStandardOutput().trimmed()));
+            target = bookLink("/download",
+                              QString::fromLatin1(python.readAllStandardOutput().trimmed()));
         }
 
         const QByteArray token = pairBrowser();
@@ -230,10 +231,9 @@ private slots:
         }
         if (status == 206) {
             const qint64 first = from < 0 ? file.size() + from : from;
-            QCOMPARE(header(reply, "Content-Range"),
-                     "bytes " + QByteArray::number(first) + '-' +
-                         QByteArray::number(file.size() - 1) + '/' +
-                         QByteArray::number(file.size()));
+            QCOMPARE(header(reply, "Content-Range"), "bytes " + QByteArray::number(first) + '-' +
+                                                         QByteArray::number(file.size() - 1) + '/' +
+                                                         QByteArray::number(file.size()));
         }
         if (status == 416)
             QCOMPARE(header(reply, "Content-Range"), "bytes */" + QByteArray::number(file.size()));
@@ -261,9 +261,8 @@ private slots:
                  qPrintable(QString::number(daemon.residentKiB() - memoryBefore)));
         const QByteArray tag = header(whole, "ETag");
         // A download manager's first question.
-        const RawReply head = exchange("HEAD " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                                           cookie(token) + "\r\n",
-                                       port);
+        const RawReply head = exchange(
+            "HEAD " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + cookie(token) + "\r\n", port);
         QCOMPARE(head.status, 200);
         QCOMPARE(header(head, "Content-Length"), QByteArray::number(bytes.size()));
         QVERIFY(head.body.isEmpty());
@@ -303,8 +302,8 @@ private slots:
         QTest::newRow("no code, which costs no attempt")
             << QByteArray("code=+&name=Handy") << QByteArray("self") << 400
             << QStringLiteral("Geben Sie den auf Ihrem eReader angezeigten Code ein.");
-        QTest::newRow("the right code") << QByteArray("code=%CODE%&name=Handy")
-                                        << QByteArray("self") << 303 << QString();
+        QTest::newRow("the right code")
+            << QByteArray("code=%CODE%&name=Handy") << QByteArray("self") << 303 << QString();
         QTest::newRow("the right code from another site's page")
             << QByteArray("code=%CODE%&name=Handy") << QByteArray("http://evil.example") << 403
             << QString();
@@ -326,8 +325,7 @@ private slots:
             origin = "http://" + host;
         const int before = DaemonClient().listClients().json.array().size();
         const RawReply reply = exchange(
-            "POST /pair HTTP/1.1\r\nHost: " + host +
-                "\r\nOrigin: " + origin +
+            "POST /pair HTTP/1.1\r\nHost: " + host + "\r\nOrigin: " + origin +
                 "\r\nAccept: text/html,application/xhtml+xml\r\nAccept-Language: de-DE,de;q=0.9"
                 "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
                 QByteArray::number(form.size()) + "\r\n\r\n" + form,
@@ -349,12 +347,13 @@ private slots:
     {
         const QByteArray token = pairBrowser();
         QProcess nickel;
-        nickel.start("python3",
-                     {"-c",
-                      "import sqlite3,sys,time; d=sqlite3.connect(sys.argv[1], isolation_level=None);"
-                      " d.execute('BEGIN EXCLUSIVE'); d.execute(\"UPDATE content SET Title = "
-                      "'Locked' WHERE rowid = 1\"); print('locked', flush=True); time.sleep(5)",
-                      storage.database()});
+        nickel.start(
+            "python3",
+            {"-c",
+             "import sqlite3,sys,time; d=sqlite3.connect(sys.argv[1], isolation_level=None);"
+             " d.execute('BEGIN EXCLUSIVE'); d.execute(\"UPDATE content SET Title = "
+             "'Locked' WHERE rowid = 1\"); print('locked', flush=True); time.sleep(5)",
+             storage.database()});
         QVERIFY(nickel.waitForReadyRead(5000) && nickel.readAll().contains("locked"));
         QElapsedTimer clock;
         clock.start();
@@ -409,10 +408,10 @@ private slots:
                             "Title, ___UserID, IsDownloaded) VALUES ('file:///mnt/onboard/Books/"
                             "Slow.epub', '6', 'application/epub+zip', 'Slow', '', 1)"));
         QVERIFY(daemon.stop());
-        daemon.launcher = QStringList{
-            "unshare", "--net", "sh", "-c",
-            "ip link set lo up && sysctl -qw net.ipv4.tcp_wmem='4096 16384 16384' && "
-            "exec \"$0\" \"$@\""};
+        daemon.launcher =
+            QStringList{"unshare", "--net", "sh", "-c",
+                        "ip link set lo up && sysctl -qw net.ipv4.tcp_wmem='4096 16384 16384' && "
+                        "exec \"$0\" \"$@\""};
         QVERIFY(daemon.start({"--storage", storage.path()}));
         const QString url = text(newOffer(), "url");
         const QString code = url.section('#', 1);
@@ -445,11 +444,12 @@ body = exchange(b"GET " + target.encode() + b" HTTP/1.1\r\nHost: 127.0.0.1\r\nCo
 print(len(body), hashlib.sha256(body).hexdigest())
 )";
         QProcess python;
-        python.start("nsenter",
-                     {QStringLiteral("--net=/proc/%1/ns/net").arg(daemon.process.processId()),
-                      "python3", "-c", phone, QUrl(url).port() > 0 ? QString::number(QUrl(url).port()) : "",
-                      code, QString::fromLatin1(bookLink("/download", "file:///mnt/onboard/Books/Slow.epub")),
-                      QString::number(bytes.size() - 100 * 1024)});
+        python.start(
+            "nsenter",
+            {QStringLiteral("--net=/proc/%1/ns/net").arg(daemon.process.processId()), "python3",
+             "-c", phone, QUrl(url).port() > 0 ? QString::number(QUrl(url).port()) : "", code,
+             QString::fromLatin1(bookLink("/download", "file:///mnt/onboard/Books/Slow.epub")),
+             QString::number(bytes.size() - 100 * 1024)});
         QVERIFY(python.waitForFinished(60000));
         QCOMPARE(QString::fromLatin1(python.readAllStandardOutput().trimmed()),
                  QString::number(bytes.size()) + ' ' +

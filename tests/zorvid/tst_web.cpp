@@ -70,32 +70,32 @@ private slots:
         const auto none = ByteRange::Kind::Unsatisfiable;
         QTest::newRow("no field") << QByteArray() << 100LL << whole << 0LL << 100LL;
         QTest::newRow("the first ten") << QByteArray("bytes=0-9") << 100LL << part << 0LL << 10LL;
-        QTest::newRow("from 10 to the end") << QByteArray("bytes=10-") << 100LL << part << 10LL
-                                            << 90LL;
+        QTest::newRow("from 10 to the end")
+            << QByteArray("bytes=10-") << 100LL << part << 10LL << 90LL;
         QTest::newRow("the last ten") << QByteArray("bytes=-10") << 100LL << part << 90LL << 10LL;
         QTest::newRow("more of the end than there is")
             << QByteArray("bytes=-200") << 100LL << part << 0LL << 100LL;
-        QTest::newRow("an end past the file") << QByteArray("bytes=90-200") << 100LL << part
-                                              << 90LL << 10LL;
+        QTest::newRow("an end past the file")
+            << QByteArray("bytes=90-200") << 100LL << part << 90LL << 10LL;
         QTest::newRow("an end of 20 digits")
             << QByteArray("bytes=0-99999999999999999999") << 100LL << part << 0LL << 100LL;
         QTest::newRow("unit and blanks as a client may send them")
             << QByteArray(" BYTES = 1 - 2 ") << 100LL << part << 1LL << 2LL;
-        QTest::newRow("a start at the end") << QByteArray("bytes=100-") << 100LL << none << 0LL
-                                            << 0LL;
+        QTest::newRow("a start at the end")
+            << QByteArray("bytes=100-") << 100LL << none << 0LL << 0LL;
         QTest::newRow("a start of 20 digits")
             << QByteArray("bytes=99999999999999999999-") << 100LL << none << 0LL << 0LL;
         QTest::newRow("none of the end") << QByteArray("bytes=-0") << 100LL << none << 0LL << 0LL;
-        QTest::newRow("any range of an empty file") << QByteArray("bytes=0-") << 0LL << none << 0LL
-                                                    << 0LL;
+        QTest::newRow("any range of an empty file")
+            << QByteArray("bytes=0-") << 0LL << none << 0LL << 0LL;
         QTest::newRow("an end before the start")
             << QByteArray("bytes=5-3") << 100LL << whole << 0LL << 100LL;
-        QTest::newRow("two ranges") << QByteArray("bytes=0-1,5-6") << 100LL << whole << 0LL
-                                    << 100LL;
+        QTest::newRow("two ranges")
+            << QByteArray("bytes=0-1,5-6") << 100LL << whole << 0LL << 100LL;
         QTest::newRow("another unit") << QByteArray("items=0-5") << 100LL << whole << 0LL << 100LL;
         QTest::newRow("no number") << QByteArray("bytes=a-") << 100LL << whole << 0LL << 100LL;
-        QTest::newRow("a negative end") << QByteArray("bytes=1--2") << 100LL << whole << 0LL
-                                        << 100LL;
+        QTest::newRow("a negative end")
+            << QByteArray("bytes=1--2") << 100LL << whole << 0LL << 100LL;
     }
 
     void rangesAsAsked()
@@ -195,8 +195,8 @@ private slots:
             << QStringLiteral("ZOE") << Order::Recent << QStringList{"zoe's day", "Book 2"};
         QTest::newRow("accents in the search match too")
             << QStringLiteral("émile") << Order::Title << QStringList{"Émile"};
-        QTest::newRow("authors are searched") << QStringLiteral("bronte") << Order::Title
-                                              << QStringList{"Book 2"};
+        QTest::newRow("authors are searched")
+            << QStringLiteral("bronte") << Order::Title << QStringList{"Book 2"};
         QTest::newRow("a book not on the reader is never found")
             << QStringLiteral("stored") << Order::Title << QStringList{};
     }
@@ -226,13 +226,14 @@ private slots:
         QTest::addColumn<int>("shown");
         QTest::addColumn<QByteArray>("canonical");
         QTest::newRow("the first page") << QByteArray() << 0 << 24 << QByteArray();
-        QTest::newRow("the third and last") << QByteArray("page=3") << 2 << 2 << QByteArray("page=3");
+        QTest::newRow("the third and last")
+            << QByteArray("page=3") << 2 << 2 << QByteArray("page=3");
         QTest::newRow("past the last shows the last")
             << QByteArray("page=99") << 2 << 2 << QByteArray("page=99");
         QTest::newRow("page 0, a negative one or none: the first")
             << QByteArray("page=0&page=-1") << 0 << 24 << QByteArray();
-        QTest::newRow("a page that is no number") << QByteArray("page=two") << 0 << 24
-                                                  << QByteArray();
+        QTest::newRow("a page that is no number")
+            << QByteArray("page=two") << 0 << 24 << QByteArray();
         QTest::newRow("an unknown order is the default")
             << QByteArray("sort=size") << 0 << 24 << QByteArray();
         QTest::newRow("a search with + and %20 as spaces, and a %26")
@@ -281,11 +282,12 @@ private slots:
                                << "Mac";
         QTest::newRow("Windows") << QByteArray("Mozilla/5.0 (Windows NT 10.0; Win64; x64)")
                                  << "Windows";
-        QTest::newRow("a Chromebook") << QByteArray("Mozilla/5.0 (X11; CrOS x86_64 14541.0.0)")
-                                      << "Chromebook";
+        QTest::newRow("a Chromebook")
+            << QByteArray("Mozilla/5.0 (X11; CrOS x86_64 14541.0.0)") << "Chromebook";
         QTest::newRow("a tool") << QByteArray("curl/7.88.1") << "";
         QTest::newRow("a model field that never ends")
-            << QByteArray("Android;") + QByteArray(5000, '\t') + "x" << "Android";
+            << QByteArray("Android;") + QByteArray(5000, '\t') + "x"
+            << "Android";
     }
 
     void deviceNameFromTheBrowser()
@@ -303,19 +305,18 @@ private slots:
         QTest::newRow("a book") << "file:///mnt/onboard/Books/a.epub" << true;
         QTest::newRow("a book through a link that stays on the storage")
             << "file:///mnt/onboard/Books/inner.epub" << true;
-        QTest::newRow("a link out of the storage") << "file:///mnt/onboard/Books/outer.epub"
-                                                   << false;
+        QTest::newRow("a link out of the storage")
+            << "file:///mnt/onboard/Books/outer.epub" << false;
         QTest::newRow("out by ..") << "file:///mnt/onboard/Books/../../outside.epub" << false;
         QTest::newRow("the database") << "file:///mnt/onboard/.kobo/KoboReader.sqlite" << false;
-        QTest::newRow("a link into a hidden folder") << "file:///mnt/onboard/Books/state.epub"
-                                                     << false;
+        QTest::newRow("a link into a hidden folder")
+            << "file:///mnt/onboard/Books/state.epub" << false;
         QTest::newRow("a folder") << "file:///mnt/onboard/Books" << false;
         QTest::newRow("a file that is not there") << "file:///mnt/onboard/Books/b.epub" << false;
         QTest::newRow("the memory card") << "file:///mnt/sd/Books/a.epub" << false;
         QTest::newRow("a store book's id") << "0a1b2c3d-0000-4000-a000-000000000000" << false;
-        QTest::newRow("a NUL in the name") << QStringLiteral("file:///mnt/onboard/Books/a.epub")
-                                                  + QChar(0) + ".txt"
-                                           << false;
+        QTest::newRow("a NUL in the name")
+            << QStringLiteral("file:///mnt/onboard/Books/a.epub") + QChar(0) + ".txt" << false;
     }
 
     void filesStayOnTheStorage()
@@ -359,7 +360,8 @@ private slots:
         // The series and its number keep to themselves inside the sentence.
         QVERIFY(QString::fromUtf8(all.body).contains(
             QString::fromUtf8("\u2068&lt;/p&gt;&lt;script&gt;s()&lt;/script&gt;\u2069")));
-        QVERIFY(QString::fromUtf8(all.body).contains(QString::fromUtf8("\u2068&lt;b&gt;2&lt;/b&gt;\u2069")));
+        QVERIFY(QString::fromUtf8(all.body).contains(
+            QString::fromUtf8("\u2068&lt;b&gt;2&lt;/b&gt;\u2069")));
         QVERIFY(!all.body.contains("<script") && !all.body.contains("<img") &&
                 !all.body.contains("<b>"));
 

@@ -34,8 +34,8 @@ QString BookFiles::bookFile(const QString &contentId) const
 {
     if (!contentId.startsWith(QLatin1String(storageUrl)))
         return QString();
-    const QString file = insideStorage(storage + QLatin1Char('/') +
-                                       contentId.mid(int(sizeof storageUrl) - 1));
+    const QString file =
+        insideStorage(storage + QLatin1Char('/') + contentId.mid(int(sizeof storageUrl) - 1));
     // Nickel takes no books from hidden folders, which hold its own state
     // and the add-on's (the paired devices' list among it).
     const QStringList steps = file.mid(storage.size() + 1).split(QLatin1Char('/'));
@@ -50,7 +50,8 @@ QString BookFiles::coverFile(const QString &imageId) const
 {
     // An image id is one name: anything that could step into another
     // folder is no image id.
-    if (imageId.isEmpty() || imageId.contains(QLatin1Char('/')) || imageId.startsWith(QLatin1Char('.')))
+    if (imageId.isEmpty() || imageId.contains(QLatin1Char('/')) ||
+        imageId.startsWith(QLatin1Char('.')))
         return QString();
     const quint32 hash = imageHash(imageId.toUtf8());
     const QString folders =

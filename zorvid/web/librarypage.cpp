@@ -37,11 +37,12 @@ PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &
     if (!book.author.isEmpty())
         data.set("author", pageValue(book.author));
     if (!book.series.isEmpty()) {
-        data.set("series", pageValue(book.seriesNumber.isEmpty()
-                                         ? book.series
-                                         : language.text("seriesNumber",
-                                                         {{"series", isolated(book.series)},
-                                                          {"number", isolated(book.seriesNumber)}})));
+        data.set("series",
+                 pageValue(book.seriesNumber.isEmpty()
+                               ? book.series
+                               : language.text("seriesNumber",
+                                               {{"series", isolated(book.series)},
+                                                {"number", isolated(book.seriesNumber)}})));
     }
     const int percent = book.readStatus == 2 ? 100 : qBound(0, book.percentRead, 100);
     data.set("percent", std::to_string(percent));
@@ -65,14 +66,13 @@ PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &
 
 } // namespace
 
-HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query,
-                      const BookFiles &files, const PageLanguage &language,
-                      const QString &message)
+HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, const BookFiles &files,
+                      const PageLanguage &language, const QString &message)
 {
     const LibraryQuery::Page page = query.select(books, language.locale());
     PageData data;
-    for (const char *key : {"libraryTitle", "searchLabel", "searchPlaceholder", "searchButton",
-                            "sortLabel"})
+    for (const char *key :
+         {"libraryTitle", "searchLabel", "searchPlaceholder", "searchButton", "sortLabel"})
         data.set(key, pageValue(language.text(key)));
     data.set("search", pageValue(query.search));
 
@@ -93,8 +93,9 @@ HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query,
 
     QString note = message;
     if (note.isEmpty() && page.matches == 0) {
-        note = query.search.isEmpty() ? language.text("libraryEmpty")
-                                      : language.text("noMatches", {{"query", isolated(query.search)}});
+        note = query.search.isEmpty()
+                   ? language.text("libraryEmpty")
+                   : language.text("noMatches", {{"query", isolated(query.search)}});
     }
     if (!note.isEmpty())
         data.set("message", pageValue(note));
@@ -102,10 +103,11 @@ HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query,
         data.set("showAll", pageValue(language.text("showAll")));
     if (page.matches > 0) {
         const int first = page.page * LibraryQuery::pageSize + 1;
-        data.set("summary", pageValue(language.text(
-                                "shownRange", {{"first", language.number(first)},
-                                               {"last", language.number(first + page.books.size() - 1)},
-                                               {"total", language.number(page.matches)}})));
+        data.set("summary",
+                 pageValue(language.text("shownRange",
+                                         {{"first", language.number(first)},
+                                          {"last", language.number(first + page.books.size() - 1)},
+                                          {"total", language.number(page.matches)}})));
     }
 
     PageData list{PageData::type::list};
@@ -125,8 +127,8 @@ HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query,
         }
         data.set("paging", paging);
     }
-    return pageReply(message.isEmpty() || !books.isEmpty() ? 200 : 503, "library", language.text("libraryTitle"),
-                     language, data);
+    return pageReply(message.isEmpty() || !books.isEmpty() ? 200 : 503, "library",
+                     language.text("libraryTitle"), language, data);
 }
 
 } // namespace zorvid

@@ -15,8 +15,7 @@ class PageLanguage;
 // each with its cover and a download where the reader has them, with the
 // search, the order and the paging links. MESSAGE, when not empty, says
 // why the books may be missing or old (the library could not be read).
-HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query,
-                      const BookFiles &files, const PageLanguage &language,
-                      const QString &message = QString());
+HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, const BookFiles &files,
+                      const PageLanguage &language, const QString &message = QString());
 
 } // namespace zorvid

@@ -33,9 +33,8 @@ LibraryQuery LibraryQuery::fromUrlQuery(const QByteArray &query)
     QByteArray spaced = query;
     spaced.replace('+', "%20");
     const QUrlQuery fields(QString::fromLatin1(spaced));
-    result.search = fields.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded)
-                        .simplified()
-                        .left(200);
+    result.search =
+        fields.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded).simplified().left(200);
     const QString order = fields.queryItemValue(QStringLiteral("sort"));
     for (int i = 0; i < 3; ++i) {
         if (order == QLatin1String(orderNames[i]))
@@ -84,13 +83,15 @@ LibraryQuery::Page LibraryQuery::select(const QVector<Book> &books, const QLocal
         QCollatorSortKey first;
         QCollatorSortKey second;
     };
-    const auto keyOf = [&collator](const QString &text) { return collator.sortKey(text); };
+    const auto keyOf = [&collator](const QString &text) {
+        return collator.sortKey(text);
+    };
     QVector<Entry> entries;
     entries.reserve(matching.size());
     for (const Book *book : matching) {
         const QString &major = order == Order::Author ? book->author : book->title;
-        entries.append(Entry{book, keyOf(major), keyOf(order == Order::Author ? book->title
-                                                                              : book->author)});
+        entries.append(
+            Entry{book, keyOf(major), keyOf(order == Order::Author ? book->title : book->author)});
     }
     // Empty titles and authors go after the others, whatever the order.
     const auto byText = [](const Entry &a, const Entry &b, const QString &textA,

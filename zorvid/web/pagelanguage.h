@@ -30,8 +30,7 @@ public:
     QString text(const char *key) const;
     // The text of KEY with its {placeholders} filled in, in one pass, so
     // that a value holding "{date}" stays as it is.
-    QString text(const char *key,
-                 std::initializer_list<QPair<const char *, QString>> values) const;
+    QString text(const char *key, std::initializer_list<QPair<const char *, QString>> values) const;
 
     QString number(qint64 value) const;
     // A date as the language writes it: day, month and year.
@@ -39,7 +38,10 @@ public:
     QLocale locale() const;
 
 private:
-    explicit PageLanguage(int row) : row(row) {}
+    explicit PageLanguage(int row)
+        : row(row)
+    {
+    }
 
     int row = 0;
 };

@@ -3,7 +3,6 @@
 #include "pagelanguage.h"
 #include "webpage.h"
 
-
 namespace zorvid {
 
 HttpReply pairPage(int status, const PageLanguage &language, const QString &code,
