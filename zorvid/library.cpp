@@ -112,10 +112,17 @@ QByteArray Library::fingerprint() const
 {
     // The header's change counter, which every transaction that changes the
     // database moves on, and the journals, which hold changes not yet in it.
+    // In WAL mode the counter stands still, and a log started again after a
+    // checkpoint keeps its size; on a FAT storage its time moves in steps of
+    // 2 s. So the WAL index's header, whose change counter every transaction
+    // moves on, is part of it too.
     QByteArray state;
     QFile file(database);
     if (file.open(QIODevice::ReadOnly))
         state = file.read(28).mid(24);
+    QFile index(database + QStringLiteral("-shm"));
+    if (index.open(QIODevice::ReadOnly))
+        state += index.read(48);
     for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-journal")}) {
         const QFileInfo info(database + suffix);
         state += ';' + QByteArray::number(info.exists() ? info.size() : -1) + ':' +

@@ -10,6 +10,9 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using zorvid::Book;
 using zorvid::Library;
 
@@ -139,6 +142,47 @@ private slots:
         sqlite3_close(nickel);
         QVERIFY(library.refresh());
         QCOMPARE(library.books().first().title, QStringLiteral("Mid"));
+    }
+
+    // Nickel keeps its database in WAL mode, on a FAT storage whose times move
+    // in steps of 2 s: a change that leaves the files' sizes and times as they
+    // were is seen all the same.
+    void changesInWalModeOnACoarseClock()
+    {
+        QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
+        const QString database = folder.filePath("KoboReader.sqlite");
+        QCOMPARE(QProcess::execute("python3", {MAKELIBRARY, database, "50"}), 0);
+        sqlite3 *nickel = execute(
+            database,
+            "PRAGMA journal_mode = WAL; UPDATE content SET Title = 'Before' WHERE rowid = 1");
+        Library library(database);
+        QVERIFY2(library.refresh(), qPrintable(library.error()));
+        QCOMPARE(library.books().first().title, QStringLiteral("Before"));
+
+        const QStringList files{database, database + "-wal"};
+        QList<struct stat> before;
+        for (const QString &file : files) {
+            struct stat status {};
+            QCOMPARE(::stat(QFile::encodeName(file).constData(), &status), 0);
+            before << status;
+        }
+        // The log starts again from its beginning, with a change of the same
+        // size; then the times are put back as a 2 s clock would leave them.
+        sqlite3_exec(nickel,
+                     "PRAGMA wal_checkpoint(RESTART); UPDATE content SET Title = 'After!' WHERE "
+                     "rowid = 1",
+                     nullptr, nullptr, nullptr);
+        for (int i = 0; i < files.size(); ++i) {
+            struct stat now {};
+            QCOMPARE(::stat(QFile::encodeName(files.at(i)).constData(), &now), 0);
+            QCOMPARE(now.st_size, before.at(i).st_size);
+            const timespec times[2] = {before.at(i).st_atim, before.at(i).st_mtim};
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(files.at(i)).constData(), times, 0),
+                     0);
+        }
+        QVERIFY(library.refresh());
+        QCOMPARE(library.books().first().title, QStringLiteral("After!"));
+        sqlite3_close(nickel);
     }
 
     void notADatabase_data()
