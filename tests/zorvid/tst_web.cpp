@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/mount.h>
+
 using namespace zorvid;
 
 Q_DECLARE_METATYPE(ByteRange::Kind)
@@ -312,6 +314,8 @@ private slots:
         QTest::newRow("a link into a hidden folder")
             << "file:///mnt/onboard/Books/state.epub" << false;
         QTest::newRow("a folder") << "file:///mnt/onboard/Books" << false;
+        QTest::newRow("the database by its folder's short name on a FAT storage")
+            << "file:///mnt/onboard/KOBO~1/KoboReader.sqlite" << false;
         QTest::newRow("a file that is not there") << "file:///mnt/onboard/Books/b.epub" << false;
         QTest::newRow("the memory card") << "file:///mnt/sd/Books/a.epub" << false;
         QTest::newRow("a store book's id") << "0a1b2c3d-0000-4000-a000-000000000000" << false;
@@ -336,8 +340,17 @@ private slots:
         QVERIFY(QFile::link(root.path() + "/outside.epub", storage + "/Books/outer.epub"));
         QVERIFY(QFile::link(storage + "/.kobo/KoboReader.sqlite", storage + "/Books/state.epub"));
 
+        // The same folder under a second name, as FAT gives every long name a
+        // short one.
+        const QByteArray alias = QFile::encodeName(storage + "/KOBO~1");
+        QVERIFY(QDir().mkpath(QString::fromLocal8Bit(alias)));
+        QCOMPARE(::mount(QFile::encodeName(storage + "/.kobo").constData(), alias.constData(),
+                         nullptr, MS_BIND, nullptr),
+                 0);
+
         const BookFiles files(storage);
         const QString file = files.bookFile(contentId);
+        ::umount2(alias.constData(), MNT_DETACH);
         QCOMPARE(!file.isEmpty(), served);
         if (served)
             QCOMPARE(file, QFileInfo(storage + "/Books/a.epub").canonicalFilePath());

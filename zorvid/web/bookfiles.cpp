@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+
 namespace zorvid {
 
 namespace {
@@ -43,7 +45,27 @@ QString BookFiles::bookFile(const QString &contentId) const
         if (step.startsWith(QLatin1Char('.')))
             return QString();
     }
-    return file;
+    return file.isEmpty() || entersHiddenFolder(steps.first()) ? QString() : file;
+}
+
+bool BookFiles::entersHiddenFolder(const QString &name) const
+{
+    // On a FAT storage a folder answers to its short name too ("KOBO~1"),
+    // which has no dot: the folder is told by its identity.
+    struct stat entered {};
+    if (::stat(QFile::encodeName(storage + QLatin1Char('/') + name).constData(), &entered) != 0 ||
+        !S_ISDIR(entered.st_mode))
+        return false;
+    const QFileInfoList hidden =
+        QDir(storage).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo &folder : hidden) {
+        struct stat other {};
+        if (folder.fileName().startsWith(QLatin1Char('.')) &&
+            ::stat(QFile::encodeName(folder.filePath()).constData(), &other) == 0 &&
+            other.st_dev == entered.st_dev && other.st_ino == entered.st_ino)
+            return true;
+    }
+    return false;
 }
 
 QString BookFiles::coverFile(const QString &imageId) const

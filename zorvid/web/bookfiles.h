@@ -25,6 +25,9 @@ private:
     // PATH with every link resolved, if it is a regular file under the
     // storage; empty otherwise.
     QString insideStorage(const QString &path) const;
+    // Whether NAME, a folder at the storage's top, is one of its hidden
+    // folders under another name.
+    bool entersHiddenFolder(const QString &name) const;
 
     QString storage;
 };
