@@ -125,6 +125,13 @@ struct RawReply {
     QByteArray head;
     QByteArray body;
     bool framed = false;
+
+    // The value of the header field NAME, as sent; null when there is none.
+    QByteArray header(const QByteArray &name) const
+    {
+        const int start = head.indexOf("\r\n" + name + ": ");
+        return start < 0 ? QByteArray() : head.mid(start + name.size() + 4).split('\r').first();
+    }
 };
 
 // Sends BYTES as they are, on the daemon's socket or, given a PORT, to the
@@ -149,10 +156,6 @@ inline RawReply exchange(const QByteArray &bytes, quint16 port = 0)
     if (socket->isOpen())
         received += socket->readAll();
 
-    const auto header = [&received](const QByteArray &name) {
-        const int start = received.indexOf("\r\n" + name + ": ");
-        return start < 0 ? QByteArray() : received.mid(start + name.size() + 4).split('\r').first();
-    };
     RawReply reply;
     const int end = received.indexOf("\r\n\r\n");
     if (!received.startsWith("HTTP/1.1 ") || end < 0)
@@ -160,13 +163,13 @@ inline RawReply exchange(const QByteArray &bytes, quint16 port = 0)
     reply.head = received.left(end);
     reply.body = received.mid(end + 4);
     reply.status = received.mid(9, 3).toInt();
-    const QByteArray length = header("Content-Length");
-    const QByteArray type = header("Content-Type");
+    const QByteArray length = reply.header("Content-Length");
+    const QByteArray type = reply.header("Content-Type");
     reply.framed = (reply.status == 204 ? length.isNull() && reply.body.isEmpty()
                                         : length == QByteArray::number(reply.body.size())) &&
                    (reply.body.isEmpty() || !type.isEmpty()) &&
                    (type != "application/json" || !QJsonDocument::fromJson(reply.body).isNull()) &&
-                   header("Connection") == "close";
+                   reply.header("Connection") == "close";
     return reply;
 }
 
@@ -196,10 +199,11 @@ inline QByteArray addOnRequest(const QByteArray &method, const QByteArray &path)
            " HTTP/1.1\r\nHost: zorvid\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }
 
-// A request as a phone's browser sends it to the pairing port.
-inline QByteArray phoneRequest(const QByteArray &method, const QByteArray &path)
+// A request as a phone's browser sends it to the pairing port, with FIELDS.
+inline QByteArray phoneRequest(const QByteArray &method, const QByteArray &target,
+                               const QByteArray &fields = QByteArray())
 {
-    return method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n";
+    return method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + fields + "\r\n";
 }
 
 inline QByteArray headed(const QByteArray &requestLine, const QByteArray &fields = QByteArray())

@@ -28,12 +28,12 @@ ByteRange ByteRange::parse(const QByteArray &field, qint64 size)
     const int equals = value.indexOf('=');
     if (equals < 0 || value.left(equals).trimmed().toLower() != "bytes")
         return whole;
-    const QByteArray spec = value.mid(equals + 1).trimmed();
-    const int dash = spec.indexOf('-');
-    if (dash < 0 || spec.contains(','))
+    const QByteArray ranges = value.mid(equals + 1).trimmed();
+    const int dash = ranges.indexOf('-');
+    if (dash < 0 || ranges.contains(','))
         return whole;
-    const QByteArray first = spec.left(dash).trimmed();
-    const QByteArray last = spec.mid(dash + 1).trimmed();
+    const QByteArray first = ranges.left(dash).trimmed();
+    const QByteArray last = ranges.mid(dash + 1).trimmed();
 
     ByteRange part;
     part.kind = Kind::Part;
