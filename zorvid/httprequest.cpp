@@ -11,4 +11,10 @@ QByteArray HttpRequest::header(const QByteArray &name) const
     return QByteArray();
 }
 
+QByteArray HttpRequest::query() const
+{
+    const int question = target.indexOf('?');
+    return question < 0 ? QByteArray() : target.mid(question + 1);
+}
+
 } // namespace zorvid

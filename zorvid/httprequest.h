@@ -19,6 +19,8 @@ struct HttpRequest {
 
     // The value of the first field called NAME (lower case); empty if none.
     QByteArray header(const QByteArray &name) const;
+    // The target's query, after the '?', still percent-encoded.
+    QByteArray query() const;
 };
 
 } // namespace zorvid

@@ -6,6 +6,7 @@
 #include "readerstorage.h"
 #include "web/bookfiles.h"
 #include "web/byterange.h"
+#include "web/formfields.h"
 #include "web/librarypage.h"
 #include "web/pagelanguage.h"
 #include "web/pairpage.h"
@@ -31,22 +32,6 @@ namespace zorvid {
 
 namespace {
 
-// "code=ABC234&name=Anna%27s+phone" into its decoded fields.
-QJsonObject formFields(const QByteArray &body)
-{
-    QJsonObject fields;
-    for (const QByteArray &pair : body.split('&')) {
-        const int equals = pair.indexOf('=');
-        if (equals <= 0)
-            continue;
-        QByteArray value = pair.mid(equals + 1);
-        value.replace('+', ' ');
-        fields.insert(QString::fromUtf8(QByteArray::fromPercentEncoding(pair.left(equals))),
-                      QString::fromUtf8(QByteArray::fromPercentEncoding(value)));
-    }
-    return fields;
-}
-
 // The device token that the browser sends back, from its Cookie field.
 QByteArray deviceToken(const HttpRequest &request)
 {
@@ -56,20 +41,6 @@ QByteArray deviceToken(const HttpRequest &request)
             return trimmed.mid(13);
     }
     return QByteArray();
-}
-
-// The value of NAME in the target's query, decoded.
-QString queryValue(const HttpRequest &request, const char *name)
-{
-    const int question = request.target.indexOf('?');
-    if (question < 0)
-        return QString();
-    for (const QByteArray &pair : request.target.mid(question + 1).split('&')) {
-        if (pair.startsWith(QByteArray(name) + '='))
-            return QString::fromUtf8(
-                QByteArray::fromPercentEncoding(pair.mid(int(qstrlen(name)) + 1)));
-    }
-    return QString();
 }
 
 // Whether a Host field names the reader by an IPv4 address, as every address
@@ -228,9 +199,7 @@ HttpReply PhoneServer::route(const HttpRequest &request)
 
 HttpReply PhoneServer::dashboard(const HttpRequest &request, const PageLanguage &language)
 {
-    const int question = request.target.indexOf('?');
-    const LibraryQuery query =
-        LibraryQuery::fromUrlQuery(question < 0 ? QByteArray() : request.target.mid(question + 1));
+    const LibraryQuery query = LibraryQuery::fromUrlQuery(request.query());
     QString message;
     if (!library.refresh())
         message = language.text("libraryUnavailable");
@@ -247,7 +216,7 @@ HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
 {
     // The books already read answer, so that a page's covers do not each
     // read the database again.
-    const QString id = queryValue(request, "id");
+    const QString id = formFields(request.query()).value(QLatin1String("id")).toString();
     const Book *book = id.isEmpty() ? nullptr : library.book(id);
     if (!book && library.books().isEmpty() && !library.error().isEmpty())
         return HttpReply::error(503, "the library cannot be read");

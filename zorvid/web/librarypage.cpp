@@ -77,16 +77,15 @@ HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, con
     data.set("search", pageValue(query.search));
 
     PageData orders{PageData::type::list};
-    const std::pair<LibraryQuery::Order, const char *> names[] = {
-        {LibraryQuery::Order::Recent, "recent"},
-        {LibraryQuery::Order::Title, "title"},
-        {LibraryQuery::Order::Author, "author"}};
-    const char *labels[] = {"sortRecent", "sortTitle", "sortAuthor"};
-    for (int i = 0; i < 3; ++i) {
+    const std::pair<LibraryQuery::Order, const char *> labels[] = {
+        {LibraryQuery::Order::Recent, "sortRecent"},
+        {LibraryQuery::Order::Title, "sortTitle"},
+        {LibraryQuery::Order::Author, "sortAuthor"}};
+    for (const auto &label : labels) {
         PageData order;
-        order.set("value", names[i].second);
-        order.set("label", pageValue(language.text(labels[i])));
-        order.set("selected", names[i].first == query.order);
+        order.set("value", LibraryQuery::orderName(label.first));
+        order.set("label", pageValue(language.text(label.second)));
+        order.set("selected", label.first == query.order);
         orders.push_back(order);
     }
     data.set("orders", orders);

@@ -1,7 +1,9 @@
 #include "libraryquery.h"
 
+#include "formfields.h"
 #include <QCollator>
-#include <QUrlQuery>
+
+#include <QUrl>
 
 #include <algorithm>
 
@@ -29,22 +31,23 @@ QString folded(const QString &text)
 LibraryQuery LibraryQuery::fromUrlQuery(const QByteArray &query)
 {
     LibraryQuery result;
-    // '+' is a space in a form's query, which QUrlQuery leaves as it is.
-    QByteArray spaced = query;
-    spaced.replace('+', "%20");
-    const QUrlQuery fields(QString::fromLatin1(spaced));
-    result.search =
-        fields.queryItemValue(QStringLiteral("q"), QUrl::FullyDecoded).simplified().left(200);
-    const QString order = fields.queryItemValue(QStringLiteral("sort"));
+    const QJsonObject fields = formFields(query);
+    result.search = fields.value(QLatin1String("q")).toString().simplified().left(200);
+    const QString order = fields.value(QLatin1String("sort")).toString();
     for (int i = 0; i < 3; ++i) {
         if (order == QLatin1String(orderNames[i]))
             result.order = Order(i);
     }
     bool valid = false;
-    const int page = fields.queryItemValue(QStringLiteral("page")).toInt(&valid);
+    const int page = fields.value(QLatin1String("page")).toString().toInt(&valid);
     if (valid && page >= 1)
         result.page = page - 1;
     return result;
+}
+
+const char *LibraryQuery::orderName(Order order)
+{
+    return orderNames[int(order)];
 }
 
 QByteArray LibraryQuery::toUrlQuery() const
@@ -56,7 +59,7 @@ QByteArray LibraryQuery::toUrlQuery() const
     if (!search.isEmpty())
         add("q", QUrl::toPercentEncoding(search));
     if (order != Order::Recent)
-        add("sort", orderNames[int(order)]);
+        add("sort", orderName(order));
     if (page > 0)
         add("page", QByteArray::number(page + 1));
     return query;

@@ -23,6 +23,8 @@ struct LibraryQuery {
     static LibraryQuery fromUrlQuery(const QByteArray &query);
     // The URL query that asks for this, for links; empty for the defaults.
     QByteArray toUrlQuery() const;
+    // An order's name in URL queries: "recent", "title", "author".
+    static const char *orderName(Order order);
 
     struct Page {
         QVector<const Book *> books;
