@@ -2,7 +2,7 @@
 // versions write them, whatever the table's columns, a database that changes
 // or that Nickel holds locked, and files that are no database.
 
-#include "library.h"
+#include "library/library.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

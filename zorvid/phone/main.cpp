@@ -1,3 +1,5 @@
+// phone/: zorvid-phone, the command that plays the other device of a pairing.
+
 // zorvid-phone: plays the other device of a pairing. Given the address from
 // a pairing offer (or the QR symbol's, with the code in its fragment), a
 // code and a name, it submits them and prints what the daemon said.

@@ -1,3 +1,5 @@
+// web/: the pages a paired browser sees: pairing, the dashboard, downloads and covers.
+
 #include "bookfiles.h"
 
 #include <QDir>

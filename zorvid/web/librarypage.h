@@ -1,7 +1,7 @@
 #pragma once
 
-#include "book.h"
-#include "httpreply.h"
+#include "library/book.h"
+#include "http/httpreply.h"
 #include "libraryquery.h"
 
 #include <QVector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "book.h"
+#include "library/book.h"
 
 #include <QLocale>
 #include <QVector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "httpreply.h"
+#include "http/httpreply.h"
 #include "pagelanguage.h"
 
 #include <kainjow/mustache.hpp>

@@ -1,0 +1,180 @@
+#include "pairing/pairing.h"
+
+#include "state/clientlist.h"
+#include "pairing/codepoints.h"
+#include "process/daemonlog.h"
+#include "pairing/pairingcode.h"
+#include "pairing/qrsymbol.h"
+#include "process/securerandom.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+
+#include <ctime>
+
+namespace zorvid {
+
+namespace {
+
+// Milliseconds since the reader booted, its sleep included: the offer's
+// minutes are the owner's minutes, and a monotonic clock stops in sleep.
+qint64 bootClockMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+} // namespace
+
+Pairing::Pairing(ClientList &clients, const Settings &settings)
+    : clients(clients)
+    , settings(settings)
+{
+}
+
+QJsonObject Pairing::offer()
+{
+    code = PairingCode::generate();
+    // The code rides in the fragment, so a phone that scans the QR symbol
+    // can fill it in without anyone typing it.
+    url = address_() + QLatin1Char('#') + code;
+    expiresAtMs = bootClockMs() + qint64(settings.validitySeconds) * 1000;
+    wrongCodes = 0;
+    paired = PairedClient();
+    stateNow = State::Waiting;
+    daemonLog(
+        QStringLiteral("pairing offer %1 valid for %2 s").arg(code).arg(settings.validitySeconds));
+    return QJsonObject{{"state", QStringLiteral("waiting")},
+                       {"code", code},
+                       {"url", url},
+                       {"expires_in", settings.validitySeconds},
+                       {"qr", QrSymbol::encode(url).toJson()}};
+}
+
+QJsonObject Pairing::status()
+{
+    QJsonObject body{{"state", state()}};
+    if (stateNow == State::Waiting) {
+        body.insert(QLatin1String("code"), code);
+        body.insert(QLatin1String("url"), url);
+        body.insert(QLatin1String("expires_in"), int((expiresAtMs - bootClockMs() + 999) / 1000));
+        body.insert(QLatin1String("attempts_left"), settings.wrongCodeLimit - wrongCodes);
+    } else if (stateNow == State::Paired) {
+        body.insert(QLatin1String("name"), paired.name);
+        body.insert(QLatin1String("id"), paired.id);
+    }
+    return body;
+}
+
+void Pairing::withdraw()
+{
+    if (current() == State::Waiting) {
+        stateNow = State::Cancelled;
+        daemonLog(QStringLiteral("pairing offer %1 withdrawn").arg(code));
+    }
+}
+
+Pairing::Submission Pairing::submit(const QString &typedCode, const QString &name)
+{
+    Submission result;
+    if (current() != State::Waiting)
+        return result;
+    const QString shownName = cleanName(name);
+    if (shownName.isEmpty()) {
+        result.outcome = Outcome::NameMissing;
+        return result;
+    }
+
+    if (PairingCode::normalized(typedCode) != code) {
+        ++wrongCodes;
+        result.attemptsLeft = settings.wrongCodeLimit - wrongCodes;
+        if (result.attemptsLeft > 0) {
+            result.outcome = Outcome::WrongCode;
+        } else {
+            result.outcome = Outcome::Withdrawn;
+            stateNow = State::TooManyAttempts;
+            daemonLog(QStringLiteral("pairing offer %1 withdrawn after %2 wrong codes")
+                          .arg(code)
+                          .arg(wrongCodes));
+        }
+        return result;
+    }
+
+    // 256 random bits: the browser's proof of pairing, which only its hash
+    // outlives on the reader.
+    const QByteArray token = SecureRandom::bytes(32).toBase64(QByteArray::Base64UrlEncoding |
+                                                              QByteArray::OmitTrailingEquals);
+    PairedClient client;
+    client.id = clients.newId();
+    client.tokenHash = QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex();
+    client.name = shownName;
+    client.pairedAt = QDateTime::currentSecsSinceEpoch();
+    // Unsaved, the device is not paired, and the offer still waits for it.
+    if (!clients.add(client)) {
+        result.outcome = Outcome::NotSaved;
+        return result;
+    }
+    paired = client;
+    stateNow = State::Paired;
+    daemonLog(QStringLiteral("paired %1 as %2").arg(client.name, client.id));
+    result.outcome = Outcome::Paired;
+    result.client = client;
+    result.token = token;
+    return result;
+}
+
+QString Pairing::state()
+{
+    switch (current()) {
+    case State::None:
+        return QStringLiteral("none");
+    case State::Waiting:
+        return QStringLiteral("waiting");
+    case State::Paired:
+        return QStringLiteral("paired");
+    case State::Expired:
+        return QStringLiteral("expired");
+    case State::Cancelled:
+        return QStringLiteral("cancelled");
+    case State::TooManyAttempts:
+        return QStringLiteral("too_many_attempts");
+    }
+    return QString();
+}
+
+QString Pairing::cleanName(const QString &name)
+{
+    QString clean;
+    for (uint code : codePoints(name)) {
+        if (QChar::isSurrogate(code) || QChar::isNonCharacter(code))
+            continue;
+        switch (QChar::category(code)) {
+        case QChar::Other_Format:
+            continue;
+        case QChar::Other_Control:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            clean += QLatin1Char(' ');
+            continue;
+        default:
+            clean += QString::fromUcs4(&code, 1);
+        }
+    }
+    clean = clean.simplified();
+    if (clean.size() > 64)
+        clean.truncate(clean.at(63).isHighSurrogate() ? 63 : 64);
+    return clean;
+}
+
+// An offer expires when it is next looked at after its time is up.
+Pairing::State Pairing::current()
+{
+    if (stateNow == State::Waiting && bootClockMs() >= expiresAtMs) {
+        stateNow = State::Expired;
+        daemonLog(QStringLiteral("pairing offer %1 expired").arg(code));
+    }
+    return stateNow;
+}
+
+} // namespace zorvid

@@ -1,0 +1,256 @@
+#include "process/daemonoptions.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+namespace zorvid {
+
+namespace {
+
+const char details[] = R"(
+zorvid is the reference companion daemon of the Zorvi add-on. It runs in the
+foreground, listens on the local socket /tmp/zorvid.sock and answers each
+request with one HTTP/1.1 reply (JSON where there is a body), then closes the
+connection. It logs one line per request to standard error.
+
+Endpoints on /tmp/zorvid.sock:
+  POST   /pairing         a new pairing offer (replaces the one before): 200
+                          {"state":"waiting","code","url","expires_in","qr"}
+  GET    /pairing         {"state":"none"|"waiting"|"paired"|"expired"|
+                          "cancelled"|"too_many_attempts"}, with "name" and
+                          "id" once paired
+  DELETE /pairing         withdraws a waiting offer: 204
+  GET    /clients         [{"id","name","paired_at"}]
+  DELETE /clients/ID      ID percent-encoded: 204, or 404 for an unknown id
+  GET    /update          {"state","version","last","current","progress"}
+  POST   /update/check    202 when a check starts, 409 while busy or ready
+  POST   /update/restart  202 when an update is ready (see below), else 409
+Bad requests get 400, unknown paths 404, wrong methods 405, a request line
+and header fields over 8 KiB or a body over 8 KiB 413, a request not complete
+within --request-timeout 408. A reply may take as long as the client goes on
+taking it (30 s without progress end it: a phone on a slow network still gets
+the end of a book). After its reply a connection reads and drops what the
+client still sends (at most 1 MiB, for 2 s) until the client closes.
+Each listener holds at most 64 connections at once (fewer when the limit of
+open files is low; zorvid raises it to its hard limit) and takes a quarter of
+that per turn of its event loop. A new one over that drops an older one: one
+that has had its reply and sends nothing more, else one that has sent
+nothing, else one still sending after its reply, else the oldest waiting for
+its request; one not answered gets 503 if it can take it.
+
+The socket is readable and writable by zorvid's user alone. Only one zorvid
+runs at a time: it holds a lock on /tmp/zorvid.lock, and a second one exits.
+
+Pairing: the code is 6 characters from ABCDEFGHJKMNPQRSTUVWXYZ23456789. The
+offer's "url" is http://HOST:PORT/pair#CODE, HOST an address a phone on the
+reader's network can reach (see --pairing-host), and its QR symbol encodes
+exactly that url. On that port (all IPv4 addresses unless --listen names one)
+the other device's browser is served, in its language (Accept-Language):
+  GET  /pair   the pairing page, whose script takes the code from the url's
+               fragment
+  POST /pair   code and name as a form or a JSON object; the device's token
+               in the cookie zorvi_device (HttpOnly, SameSite=Strict). A
+               browser's form (Accept: text/html) gets pages: a redirect to
+               the dashboard, or the page again with the reason. Other clients
+               get JSON: 200 paired, 403 wrong code (with "attempts_left"),
+               410 no offer waiting. A form of another origin is refused.
+  GET  /       the dashboard: the books on the reader, 24 to a page
+               (?q=SEARCH&sort=recent|title|author&page=N)
+  GET  /download?id=CONTENT_ID   a book's file, with ranges
+  GET  /cover?id=CONTENT_ID      the cover Nickel rendered
+HEAD is answered wherever GET is. A Host field that is not an IPv4 address
+gets 421 (a name of somebody else's that points at the reader).
+The dashboard and what it links need the token of a device still paired:
+without one, / leads to /pair and the rest is 404. The library is read from
+STORAGE/.kobo/KoboReader.sqlite, read-only; a book's file is served only if
+the database names it as file:///mnt/onboard/... and it lies under STORAGE
+(links resolved), outside hidden folders.
+For example:
+  curl -d code=ABC234 -d name=Phone http://127.0.0.1:8732/pair
+  zorvid-phone --name Phone 'http://127.0.0.1:8732/pair#ABC234'
+After --pairing-attempts wrong codes the offer is withdrawn.
+
+Names: a device's name is cleaned when it pairs (control, format and broken
+characters, so direction overrides and zero-width characters, are dropped;
+at most 64 characters). Its id is 16 hexadecimal digits; an id of an earlier
+list that no request could name is replaced at start by one derived from it.
+
+Files:
+  STATE_DIR/clients.json  the paired devices, {"clients":[{"id","name",
+                          "paired_at","token_sha256"}]} (the token's SHA-256
+                          only), replaced atomically on every change;
+                          a file that is not a client list is kept aside as
+                          clients.json.unreadable-TIME
+  STATE_DIR/update.json   {"installed": VERSION} once an update is installed
+  --install-slot FILE     where a downloaded update waits for the restart
+  /tmp/zorvi-update-ready exists exactly while an update is ready
+A write that does not reach the storage (a full one, say) is answered 500 and
+logged; the file before it stays whole. While a state folder under --storage
+lies on a storage that is not mounted, nothing is read or written there:
+GET /clients, the /update endpoints, POST /pairing and POST /pair are
+answered 503 until it is mounted, and then the state is read from it.
+A pairing code's minutes count the reader's sleep.
+
+Updates: a check lasts --check-seconds. It fails with --update-fails
+("last":"failed"); it finds nothing without --update-available or when that
+version is not newer than the installed one ("up_to_date"); it is "blocked"
+when the install slot already holds a file that zorvid did not put there.
+Otherwise the update downloads for --download-seconds ("downloading"), is
+written to the install slot and becomes "ready" (if the slot cannot be
+written: "failed"). A ready update stays ready across a restart of zorvid.
+POST /update/restart then stands for the reader's restart: zorvid records the
+new version as installed, removes the slot file and the flag, answers 202,
+and exits with status 3; started again, it reports the new "current".
+
+Signals and exit status: SIGTERM or SIGINT stop it cleanly (socket file
+removed, state saved): status 0. A socket file left by a daemon that is gone
+is replaced at start; another zorvid running, a state folder that cannot be
+created or a port in use: status 1. Bad options: status 2. Restart
+for an update: status 3.
+)";
+
+bool readNumber(const QCommandLineParser &parser, const QString &name, int low, int high,
+                int *value)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const int number = parser.value(name).toInt(&ok);
+    if (!ok || number < low || number > high) {
+        std::fprintf(stderr, "zorvid: --%s wants a whole number from %d to %d\n", qPrintable(name),
+                     low, high);
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
+bool readVersion(const QCommandLineParser &parser, const QString &name, QString *value)
+{
+    if (!parser.isSet(name))
+        return true;
+    const QString text = parser.value(name);
+    // Digits and dots only. (QVersionNumber::fromString is declared pure,
+    // so the suffix index it writes cannot be relied on.)
+    static const QRegularExpression dotted(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,9}){0,5}$"));
+    if (!dotted.match(text).hasMatch()) {
+        std::fprintf(stderr, "zorvid: --%s wants a version such as 2.1.0\n", qPrintable(name));
+        return false;
+    }
+    *value = text;
+    return true;
+}
+
+} // namespace
+
+DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("The Zorvi add-on's companion daemon."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    parser.addOption(help);
+    parser.addOptions({
+        {QStringLiteral("state-dir"),
+         QStringLiteral("Folder of the client list (default %1).").arg(stateDir),
+         QStringLiteral("DIR")},
+        {QStringLiteral("storage"),
+         QStringLiteral("Mount point of the reader's storage (default %1).").arg(storagePath),
+         QStringLiteral("DIR")},
+        {QStringLiteral("phone-port"),
+         QStringLiteral("Port of the pairing endpoint; 0 takes a free one (default %1).")
+             .arg(phonePort),
+         QStringLiteral("PORT")},
+        {QStringLiteral("listen"),
+         QStringLiteral("IPv4 address the pairing endpoint listens on; 0.0.0.0 for all "
+                        "(default %1).")
+             .arg(listenAddress),
+         QStringLiteral("ADDRESS")},
+        {QStringLiteral("pairing-host"),
+         QStringLiteral("Host that pairing offers name (default: the --listen address, or "
+                        "with 0.0.0.0 the first IPv4 address of --wifi-interface, else "
+                        "127.0.0.1)."),
+         QStringLiteral("HOST")},
+        {QStringLiteral("wifi-interface"),
+         QStringLiteral("Network interface whose address phones reach (default %1).")
+             .arg(wifiInterface),
+         QStringLiteral("NAME")},
+        {QStringLiteral("pairing-seconds"),
+         QStringLiteral("How long a pairing code stays valid (default %1).").arg(pairingSeconds),
+         QStringLiteral("SECONDS")},
+        {QStringLiteral("pairing-attempts"),
+         QStringLiteral("Wrong codes that withdraw an offer (default %1).").arg(pairingAttempts),
+         QStringLiteral("COUNT")},
+        {QStringLiteral("request-timeout"),
+         QStringLiteral("Time a client has to send its request (default %1).")
+             .arg(requestTimeoutMs),
+         QStringLiteral("MS")},
+        {QStringLiteral("current"),
+         QStringLiteral("Installed version until an update is installed (default %1).")
+             .arg(currentVersion),
+         QStringLiteral("VERSION")},
+        {QStringLiteral("update-available"),
+         QStringLiteral("Version that update checks find (default: none)."),
+         QStringLiteral("VERSION")},
+        {QStringLiteral("update-fails"), QStringLiteral("Update checks fail.")},
+        {QStringLiteral("check-seconds"),
+         QStringLiteral("How long a check takes (default %1).").arg(checkSeconds),
+         QStringLiteral("SECONDS")},
+        {QStringLiteral("download-seconds"),
+         QStringLiteral("How long a download takes (default %1).").arg(downloadSeconds),
+         QStringLiteral("SECONDS")},
+        {QStringLiteral("install-slot"),
+         QStringLiteral("File where a downloaded update waits for the restart (default %1).")
+             .arg(installSlot),
+         QStringLiteral("FILE")},
+    });
+
+    if (!parser.parse(arguments)) {
+        std::fprintf(stderr, "zorvid: %s (see --help)\n", qPrintable(parser.errorText()));
+        return Outcome::Invalid;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        std::fputs(details, stdout);
+        return Outcome::HelpShown;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "zorvid: unexpected argument %s (see --help)\n",
+                     qPrintable(parser.positionalArguments().first()));
+        return Outcome::Invalid;
+    }
+
+    if (parser.isSet(QStringLiteral("state-dir")))
+        stateDir = parser.value(QStringLiteral("state-dir"));
+    if (parser.isSet(QStringLiteral("listen")))
+        listenAddress = parser.value(QStringLiteral("listen"));
+    if (parser.isSet(QStringLiteral("pairing-host")))
+        pairingHost = parser.value(QStringLiteral("pairing-host"));
+    if (parser.isSet(QStringLiteral("wifi-interface")))
+        wifiInterface = parser.value(QStringLiteral("wifi-interface"));
+    if (parser.isSet(QStringLiteral("storage")))
+        storagePath = parser.value(QStringLiteral("storage"));
+    if (parser.isSet(QStringLiteral("install-slot")))
+        installSlot = parser.value(QStringLiteral("install-slot"));
+    checkFails = parser.isSet(QStringLiteral("update-fails"));
+    const bool valid =
+        readNumber(parser, QStringLiteral("phone-port"), 0, 65535, &phonePort) &&
+        readNumber(parser, QStringLiteral("pairing-seconds"), 1, 86400, &pairingSeconds) &&
+        readNumber(parser, QStringLiteral("pairing-attempts"), 1, 100, &pairingAttempts) &&
+        readNumber(parser, QStringLiteral("request-timeout"), 100, 600000, &requestTimeoutMs) &&
+        readNumber(parser, QStringLiteral("check-seconds"), 0, 3600, &checkSeconds) &&
+        readNumber(parser, QStringLiteral("download-seconds"), 0, 3600, &downloadSeconds) &&
+        readVersion(parser, QStringLiteral("current"), &currentVersion) &&
+        readVersion(parser, QStringLiteral("update-available"), &offeredVersion);
+    if (!valid)
+        return Outcome::Invalid;
+    if (stateDir.isEmpty() || installSlot.isEmpty() || storagePath.isEmpty()) {
+        std::fprintf(stderr, "zorvid: --state-dir, --storage and --install-slot want a path\n");
+        return Outcome::Invalid;
+    }
+    return Outcome::Run;
+}
+
+} // namespace zorvid
