@@ -41,24 +41,23 @@ function(zorvi_runnable var target)
     endif()
     set(script ${CMAKE_BINARY_DIR}/emulated/${target})
     list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " emulator)
+    # Programs for the reader look for Qt where the reader keeps it; here
+    # it is this build's.
+    get_target_property(qt_core Qt5::Core LOCATION)
+    get_filename_component(qt_lib ${qt_core} DIRECTORY)
     file(GENERATE OUTPUT ${script}
-        CONTENT "#!/bin/sh\nexec ${emulator} $<TARGET_FILE:${target}> \"$@\"\n"
+        CONTENT "#!/bin/sh\nexec ${emulator} -E LD_LIBRARY_PATH=${qt_lib} $<TARGET_FILE:${target}> \"$@\"\n"
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
             WORLD_READ WORLD_EXECUTE)
     set(${var} ${script} PARENT_SCOPE)
 endfunction()
 
 # A program that starts zorvid and zorvid-phone: their paths as ZORVID and
-# ZORVID_PHONE, built here or, with the reader's Qt, from ZORVI_ZORVID_DIR.
+# ZORVID_PHONE.
 function(zorvi_uses_zorvid target)
-    if(ZORVI_BUILDS_ZORVID)
-        zorvi_runnable(zorvid_run zorvid)
-        zorvi_runnable(phone_run zorvid-phone)
-        add_dependencies(${target} zorvid zorvid-phone)
-    else()
-        set(zorvid_run ${ZORVI_ZORVID_DIR}/zorvid)
-        set(phone_run ${ZORVI_ZORVID_DIR}/zorvid-phone)
-    endif()
+    zorvi_runnable(zorvid_run zorvid)
+    zorvi_runnable(phone_run zorvid-phone)
+    add_dependencies(${target} zorvid zorvid-phone)
     target_compile_definitions(${target} PRIVATE ZORVID="${zorvid_run}" ZORVID_PHONE="${phone_run}")
 endfunction()
 

@@ -1,16 +1,16 @@
 // zorvid: the reference companion daemon of the Zorvi add-on. See --help.
 
-#include "state/clientlist.h"
 #include "endpoints/daemonapi.h"
+#include "endpoints/phoneserver.h"
+#include "http/socketserver.h"
+#include "library/library.h"
+#include "pairing/pairing.h"
 #include "process/daemonlog.h"
 #include "process/daemonoptions.h"
 #include "process/instancelock.h"
-#include "library/library.h"
-#include "pairing/pairing.h"
-#include "endpoints/phoneserver.h"
-#include "state/readerstorage.h"
-#include "http/socketserver.h"
 #include "process/terminationsignals.h"
+#include "state/clientlist.h"
+#include "state/readerstorage.h"
 #include "updates/updater.h"
 #include "web/bookfiles.h"
 
@@ -128,8 +128,13 @@ int main(int argc, char **argv)
                                     .arg(clients.clients().size())
                                     .arg(updater.installedVersion())
                               : QStringLiteral("the state waits for the reader's storage");
-    daemonLog(QStringLiteral("listening on %1, pairing at %2, %3")
-                  .arg(QLatin1String(socketPath), phone.address(), state));
+    const QString pairingAt = phone.address().isEmpty()
+                                  ? QStringLiteral("pairing on port %1 once %2 has an address")
+                                        .arg(phone.listeningPort())
+                                        .arg(options.wifiInterface)
+                                  : QStringLiteral("pairing at %1").arg(phone.address());
+    daemonLog(
+        QStringLiteral("listening on %1, %2, %3").arg(QLatin1String(socketPath), pairingAt, state));
     const int status = app.exec();
     server.close();
     daemonLog(status == restartedStatus ? QStringLiteral("exiting for the restart")

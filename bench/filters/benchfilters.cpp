@@ -9,6 +9,7 @@
 // and after the panel's first opening.
 //   scripts/isolate build/bench/filters/bench-filters
 
+#include "processid.h"
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -73,11 +74,7 @@ QPair<long, long> simMemory(const QString &pluginRoot, bool tapIcon)
     sim.waitForStarted();
     QThread::msleep(1500);
     QCoreApplication::processEvents();
-    // pid(), the one of Qt 5.2, which later versions call processId().
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    const qint64 pid = sim.pid();
-#pragma GCC diagnostic pop
+    const qint64 pid = processIdOf(sim);
     const long started = residentKiB(pid);
     long opened = -1;
     if (tapIcon) {

@@ -1,4 +1,5 @@
 #include "benchdaemon.h"
+#include "processid.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -49,7 +50,7 @@ bool BenchDaemon::start(const QStringList &extra)
 
 bool BenchDaemon::stop()
 {
-    ::kill(pid_t(process.processId()), SIGTERM);
+    ::kill(pid_t(processIdOf(process)), SIGTERM);
     return process.waitForFinished(5000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "processid.h"
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -16,7 +17,7 @@ public:
     bool start(const QStringList &extra = QStringList());
     // SIGTERM; true when it ended with status 0 within 5 s.
     bool stop();
-    qint64 pid() const { return process.processId(); }
+    qint64 pid() const { return processIdOf(process); }
     // "http://127.0.0.1:PORT/pair", from the start line.
     QString phoneAddress() const { return address; }
     QString log() const;

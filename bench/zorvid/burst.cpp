@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -29,6 +30,21 @@
 #include <vector>
 
 namespace {
+
+// A thread that runs WORK (QThread::create() came with Qt 5.10).
+class FunctionThread : public QThread {
+public:
+    explicit FunctionThread(std::function<void()> work)
+        : work(std::move(work))
+    {
+    }
+
+protected:
+    void run() override { work(); }
+
+private:
+    std::function<void()> work;
+};
 
 const char socketPath[] = "/tmp/zorvid.sock";
 
@@ -145,7 +161,7 @@ int main(int argc, char **argv)
     Waits local;
     Waits phone;
     // A QThread: the daemon client's socket wants one.
-    QThread *asker = QThread::create([&] {
+    QThread *asker = new FunctionThread([&] {
         const zorvi::DaemonClient client;
         QElapsedTimer clock;
         while (running) {

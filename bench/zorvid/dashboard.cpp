@@ -116,15 +116,16 @@ int main(int argc, char **argv)
     const int requests = argc > 2 ? QByteArray(argv[2]).toInt() : 200;
     QTemporaryDir state;
     QTemporaryDir storage;
-    const QString database = storage.filePath(QStringLiteral(".kobo/KoboReader.sqlite"));
-    QDir().mkpath(storage.filePath(QStringLiteral(".kobo")));
+    const QString database =
+        QDir(storage.path()).filePath(QStringLiteral(".kobo/KoboReader.sqlite"));
+    QDir().mkpath(QDir(storage.path()).filePath(QStringLiteral(".kobo")));
     if (QProcess::execute(QStringLiteral("python3"),
                           {QStringLiteral(MAKELIBRARY), database, QString::number(books),
                            QStringLiteral("--storage"), storage.path()}) != 0)
         return 1;
 
     // A book of 256 MiB, as a large PDF may be.
-    const QString large = storage.filePath(QStringLiteral("Books/Large.pdf"));
+    const QString large = QDir(storage.path()).filePath(QStringLiteral("Books/Large.pdf"));
     QProcess::execute(
         QStringLiteral("sh"),
         {QStringLiteral("-c"),

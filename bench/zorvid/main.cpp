@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QVariant>
 #include <QVector>
 
 #include <algorithm>
@@ -35,14 +36,16 @@ bool writeClientList(const QString &file)
 {
     QJsonArray clients;
     for (int i = 0; i < pairedDevices; ++i) {
-        clients.append(QJsonObject{
-            {"id", QStringLiteral("Device %1/%2").arg(i).arg(i * 7919, 8, 16, QLatin1Char('0'))},
-            {"name", QStringLiteral("Device %1").arg(i)},
-            {"paired_at", 1700000000.0 + i * 3600}});
+        clients.append(QJsonObject::fromVariantMap(
+            {{"id", QStringLiteral("Device %1/%2").arg(i).arg(i * 7919, 8, 16, QLatin1Char('0'))},
+             {"name", QStringLiteral("Device %1").arg(i)},
+             {"paired_at", 1700000000.0 + i * 3600}}));
     }
     QFile output(file);
     return output.open(QIODevice::WriteOnly) &&
-           output.write(QJsonDocument(QJsonObject{{"clients", clients}}).toJson()) > 0;
+           output.write(
+               QJsonDocument(QJsonObject::fromVariantMap({{"clients", clients.toVariantList()}}))
+                   .toJson()) > 0;
 }
 
 double percentile(const std::vector<qint64> &sorted, double p)
@@ -59,7 +62,8 @@ int main(int argc, char **argv)
     const int requests = qBound(1, argc > 2 ? QByteArray(argv[2]).toInt() : 4000, 1000000);
 
     QTemporaryDir state(QStringLiteral("/tmp/bench-zorvid-XXXXXX"));
-    if (!state.isValid() || !writeClientList(state.filePath(QStringLiteral("clients.json")))) {
+    if (!state.isValid() ||
+        !writeClientList(QDir(state.path()).filePath(QStringLiteral("clients.json")))) {
         std::fprintf(stderr, "bench-zorvid: cannot write the client list under /tmp\n");
         return 1;
     }

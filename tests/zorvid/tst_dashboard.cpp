@@ -2,6 +2,7 @@
 // the page, the device token that opens the library and nothing else that
 // does, downloads of exactly the books' files and their ranges, and covers.
 
+#include "processid.h"
 #include "zorvidprocess.h"
 
 #include <QCryptographicHash>
@@ -13,11 +14,11 @@ namespace {
 struct Storage {
     QTemporaryDir root{QDir::temp().filePath("zorvid-storage-XXXXXX")};
     QString path() const { return root.path(); }
-    QString database() const { return root.filePath(".kobo/KoboReader.sqlite"); }
+    QString database() const { return QDir(root.path()).filePath(".kobo/KoboReader.sqlite"); }
 
     bool make(int books)
     {
-        QDir().mkpath(root.filePath(".kobo"));
+        QDir().mkpath(QDir(root.path()).filePath(".kobo"));
         return QProcess::execute("python3", {MAKELIBRARY, database(), QString::number(books),
                                              "--storage", path()}) == 0;
     }
@@ -325,7 +326,7 @@ print(len(body), hashlib.sha256(body).hexdigest())
 )";
         QProcess python;
         python.start("nsenter",
-                     {QStringLiteral("--net=/proc/%1/ns/net").arg(daemon.process.processId()),
+                     {QStringLiteral("--net=/proc/%1/ns/net").arg(processIdOf(daemon.process)),
                       "python3", "-c", phone, QString::number(QUrl(daemon.phoneAddress).port()),
                       QString::fromLatin1(phoneRequest(
                           "GET", bookLink("/download", "file:///mnt/onboard/Books/Slow.epub"),

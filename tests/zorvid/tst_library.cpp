@@ -91,7 +91,7 @@ private slots:
         QFETCH(QString, expected);
 
         QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
-        const QString database = folder.filePath("KoboReader.sqlite");
+        const QString database = folder.path() + "/KoboReader.sqlite";
         // A chapter of the book is no book of its own.
         sqlite3_close(execute(database, table + row + ";" +
                                             "INSERT INTO content (ContentID, ContentType, "
@@ -115,7 +115,7 @@ private slots:
     void changesAndLocks()
     {
         QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
-        const QString database = folder.filePath("KoboReader.sqlite");
+        const QString database = folder.path() + "/KoboReader.sqlite";
         QCOMPARE(QProcess::execute("python3", {MAKELIBRARY, database, "2000"}), 0);
         Library library(database);
         QVERIFY2(library.refresh(), qPrintable(library.error()));
@@ -152,7 +152,7 @@ private slots:
     void changesInWalModeOnACoarseClock()
     {
         QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
-        const QString database = folder.filePath("KoboReader.sqlite");
+        const QString database = folder.path() + "/KoboReader.sqlite";
         QCOMPARE(QProcess::execute("python3", {MAKELIBRARY, database, "50"}), 0);
         sqlite3 *nickel = execute(
             database,
@@ -199,7 +199,7 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
-        const QString database = folder.filePath("KoboReader.sqlite");
+        const QString database = folder.path() + "/KoboReader.sqlite";
         if (content.startsWith("CREATE"))
             sqlite3_close(execute(database, content));
         else if (!content.isNull()) {

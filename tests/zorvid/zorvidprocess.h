@@ -5,6 +5,7 @@
 
 #include "daemon/daemonclient.h"
 #include "plugin/devicepaths.h"
+#include "processid.h"
 
 #include <QHostAddress>
 #include <QLocalSocket>
@@ -47,7 +48,8 @@ public:
         arguments = launcher + QStringList{ZORVID} + arguments << "--phone-port"
                                                                << "0";
         process.start(arguments.takeFirst(), arguments);
-        static const QRegularExpression ready("listening on \\S+, pairing at (\\S+),");
+        static const QRegularExpression ready(
+            "listening on \\S+, pairing (?:at (\\S+),|on port \\d+ once)");
         QElapsedTimer clock;
         clock.start();
         while (process.waitForStarted(5000) && clock.elapsed() < 5000) {
@@ -66,7 +68,7 @@ public:
     // SIGTERM; true when it ended with status 0 and removed its socket file.
     bool stop()
     {
-        ::kill(pid_t(process.processId()), SIGTERM);
+        ::kill(pid_t(processIdOf(process)), SIGTERM);
         return waitForExit() && process.exitStatus() == QProcess::NormalExit &&
                process.exitCode() == 0 && !QFile::exists(zorvi::daemonSocket);
     }
@@ -81,10 +83,10 @@ public:
         errors += process.readAllStandardError();
         return QString::fromUtf8(errors);
     }
-    QString clientsFile() const { return state.filePath("clients.json"); }
+    QString clientsFile() const { return QDir(state.path()).filePath("clients.json"); }
     qint64 residentKiB() const
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        QFile status(QStringLiteral("/proc/%1/status").arg(processIdOf(process)));
         status.open(QIODevice::ReadOnly);
         const QByteArray text = status.readAll();
         const int start = text.indexOf("VmRSS:");
@@ -93,7 +95,7 @@ public:
     // The descriptors it has open.
     QStringList descriptors() const
     {
-        return QDir(QStringLiteral("/proc/%1/fd").arg(process.processId()))
+        return QDir(QStringLiteral("/proc/%1/fd").arg(processIdOf(process)))
             .entryList(QDir::Files | QDir::System);
     }
     int openFiles() const { return descriptors().size(); }

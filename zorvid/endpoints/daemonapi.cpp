@@ -2,9 +2,10 @@
 
 #include "endpoints/daemonapi.h"
 
-#include "state/clientlist.h"
-#include "process/daemonlog.h"
+#include "http/jsonobject.h"
 #include "pairing/pairing.h"
+#include "process/daemonlog.h"
+#include "state/clientlist.h"
 #include "state/readerstorage.h"
 #include "updates/updater.h"
 
@@ -66,8 +67,12 @@ HttpReply DaemonApi::handle(const HttpRequest &request)
 
 HttpReply DaemonApi::pairingEndpoint(const QByteArray &method)
 {
-    if (method == "POST")
-        return HttpReply::json(200, pairing.offer());
+    if (method == "POST") {
+        const QJsonObject offer = pairing.offer();
+        if (offer.isEmpty())
+            return HttpReply::error(503, "the reader has no address on its network yet");
+        return HttpReply::json(200, offer);
+    }
     if (method == "GET")
         return HttpReply::json(200, pairing.status());
     if (method == "DELETE") {
@@ -111,8 +116,8 @@ HttpReply DaemonApi::restartEndpoint()
     switch (updater.install()) {
     case Updater::Installation::Installed: {
         HttpReply reply =
-            HttpReply::json(202, QJsonObject{{"state", QStringLiteral("restarting")},
-                                             {"current", updater.installedVersion()}});
+            HttpReply::json(202, jsonObject({{"state", QStringLiteral("restarting")},
+                                             {"current", updater.installedVersion()}}));
         reply.note = "restarting to install " + updater.installedVersion().toUtf8();
         reply.afterSent = onRestart;
         return reply;

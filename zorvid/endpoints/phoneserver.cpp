@@ -1,8 +1,9 @@
 #include "endpoints/phoneserver.h"
 
-#include "state/clientlist.h"
+#include "http/jsonobject.h"
 #include "library/library.h"
 #include "pairing/pairing.h"
+#include "state/clientlist.h"
 #include "state/readerstorage.h"
 #include "web/bookfiles.h"
 #include "web/byterange.h"
@@ -148,7 +149,7 @@ QString PhoneServer::address() const
             host = ip.toString();
     }
     if (host.isEmpty())
-        host = QStringLiteral("127.0.0.1");
+        return QString();
     return QStringLiteral("http://%1:%2/pair").arg(host).arg(port);
 }
 
@@ -341,9 +342,9 @@ HttpReply PhoneServer::submit(const HttpRequest &request, const PageLanguage &la
     case Pairing::Outcome::Paired: {
         HttpReply reply =
             browser ? redirect("/")
-                    : HttpReply::json(200, QJsonObject{{"state", QStringLiteral("paired")},
+                    : HttpReply::json(200, jsonObject({{"state", QStringLiteral("paired")},
                                                        {"id", submission.client.id},
-                                                       {"name", submission.client.name}});
+                                                       {"name", submission.client.name}}));
         // The browser keeps the token for as long as the reader keeps the
         // device; scripts cannot read it, and no other site can send it.
         reply.headers.append(
@@ -360,8 +361,8 @@ HttpReply PhoneServer::submit(const HttpRequest &request, const PageLanguage &la
         if (browser)
             return refusal(403, withdrawn ? "codeWithdrawn" : "wrongCode", reason, false);
         HttpReply reply =
-            HttpReply::json(403, QJsonObject{{"error", QString::fromLatin1(reason)},
-                                             {"attempts_left", submission.attemptsLeft}});
+            HttpReply::json(403, jsonObject({{"error", QString::fromLatin1(reason)},
+                                             {"attempts_left", submission.attemptsLeft}}));
         reply.note = reason;
         return reply;
     }
@@ -370,8 +371,8 @@ HttpReply PhoneServer::submit(const HttpRequest &request, const PageLanguage &la
         if (browser)
             return refusal(410, "noOffer", reason, false);
         HttpReply reply = HttpReply::json(
-            410, QJsonObject{{"error", QStringLiteral("no pairing offer is waiting")},
-                             {"state", pairing.state()}});
+            410, jsonObject({{"error", QStringLiteral("no pairing offer is waiting")},
+                             {"state", pairing.state()}}));
         reply.note = reason;
         return reply;
     }

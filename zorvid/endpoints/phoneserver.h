@@ -51,7 +51,10 @@ public:
     bool listen(const Addresses &addresses, quint16 port, QString *error);
     // "http://HOST:PORT/pair", HOST as it is now: the Wi-Fi network may come
     // and go while the daemon runs.
+    // Empty while the Wi-Fi interface has no IPv4 address (it has just come
+    // up, or is gone): no phone could reach any address named then.
     QString address() const;
+    quint16 listeningPort() const { return port; }
 
 private:
     HttpReply handle(const HttpRequest &request);

@@ -1,4 +1,5 @@
 #include "http/httpreply.h"
+#include "http/jsonobject.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -78,7 +79,7 @@ HttpReply HttpReply::empty(int status)
 
 HttpReply HttpReply::error(int status, const QByteArray &reason)
 {
-    HttpReply reply = json(status, QJsonObject{{"error", QString::fromUtf8(reason)}});
+    HttpReply reply = json(status, jsonObject({{"error", QString::fromUtf8(reason)}}));
     reply.note = reason;
     return reply;
 }

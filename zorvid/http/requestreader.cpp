@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <utility>
+
 namespace zorvid {
 
 namespace {
@@ -108,7 +110,7 @@ RequestReader::Progress RequestReader::parseHead(const QByteArray &head)
     }
     if (!parseRequestLine(lines.takeFirst()))
         return state;
-    for (const QByteArray &line : qAsConst(lines)) {
+    for (const QByteArray &line : std::as_const(lines)) {
         if (!parseHeaderLine(line))
             return state;
     }
@@ -176,7 +178,7 @@ bool RequestReader::parseHeaderLine(const QByteArray &line)
 bool RequestReader::readBodyLength()
 {
     QByteArray announced;
-    for (const auto &field : qAsConst(parsed.headers)) {
+    for (const auto &field : std::as_const(parsed.headers)) {
         if (field.first == "transfer-encoding") {
             fail(501, "transfer codings are not supported");
             return false;

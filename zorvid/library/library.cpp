@@ -60,9 +60,7 @@ QString text(sqlite3_stmt *statement, int column)
 // or with an offset; anything else is no date.
 QDateTime isoDate(const QString &value)
 {
-    QDateTime date = QDateTime::fromString(value, Qt::ISODateWithMs);
-    if (!date.isValid())
-        date = QDateTime::fromString(value, Qt::ISODate);
+    const QDateTime date = QDateTime::fromString(value, Qt::ISODate);
     return date.isValid() ? date.toUTC() : QDateTime();
 }
 

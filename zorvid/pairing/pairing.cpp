@@ -1,11 +1,12 @@
 #include "pairing/pairing.h"
 
-#include "state/clientlist.h"
+#include "http/jsonobject.h"
 #include "pairing/codepoints.h"
-#include "process/daemonlog.h"
 #include "pairing/pairingcode.h"
 #include "pairing/qrsymbol.h"
+#include "process/daemonlog.h"
 #include "process/securerandom.h"
+#include "state/clientlist.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -25,6 +26,17 @@ qint64 bootClockMs()
     return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// Format characters that Unicode added or reclassified after 6.2, the
+// version of the reader's Qt 5.2, which takes them for unassigned: the
+// Arabic letter mark, the Mongolian vowel separator, the directional
+// isolates, the shorthand format controls and the Egyptian hieroglyph
+// format controls.
+bool isLaterFormatCharacter(uint code)
+{
+    return code == 0x061C || code == 0x180E || (code >= 0x2066 && code <= 0x2069) ||
+           (code >= 0x1BCA0 && code <= 0x1BCA3) || (code >= 0x13430 && code <= 0x1343F);
+}
+
 } // namespace
 
 Pairing::Pairing(ClientList &clients, const Settings &settings)
@@ -35,26 +47,31 @@ Pairing::Pairing(ClientList &clients, const Settings &settings)
 
 QJsonObject Pairing::offer()
 {
+    const QString address = address_();
+    if (address.isEmpty()) {
+        daemonLog(QStringLiteral("no pairing offer: the reader has no address on its network yet"));
+        return QJsonObject();
+    }
     code = PairingCode::generate();
     // The code rides in the fragment, so a phone that scans the QR symbol
     // can fill it in without anyone typing it.
-    url = address_() + QLatin1Char('#') + code;
+    url = address + QLatin1Char('#') + code;
     expiresAtMs = bootClockMs() + qint64(settings.validitySeconds) * 1000;
     wrongCodes = 0;
     paired = PairedClient();
     stateNow = State::Waiting;
     daemonLog(
         QStringLiteral("pairing offer %1 valid for %2 s").arg(code).arg(settings.validitySeconds));
-    return QJsonObject{{"state", QStringLiteral("waiting")},
+    return jsonObject({{"state", QStringLiteral("waiting")},
                        {"code", code},
                        {"url", url},
                        {"expires_in", settings.validitySeconds},
-                       {"qr", QrSymbol::encode(url).toJson()}};
+                       {"qr", QrSymbol::encode(url).toJson()}});
 }
 
 QJsonObject Pairing::status()
 {
-    QJsonObject body{{"state", state()}};
+    QJsonObject body = jsonObject({{"state", state()}});
     if (stateNow == State::Waiting) {
         body.insert(QLatin1String("code"), code);
         body.insert(QLatin1String("url"), url);
@@ -109,7 +126,7 @@ Pairing::Submission Pairing::submit(const QString &typedCode, const QString &nam
     client.id = clients.newId();
     client.tokenHash = QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex();
     client.name = shownName;
-    client.pairedAt = QDateTime::currentSecsSinceEpoch();
+    client.pairedAt = QDateTime::currentMSecsSinceEpoch() / 1000;
     // Unsaved, the device is not paired, and the offer still waits for it.
     if (!clients.add(client)) {
         result.outcome = Outcome::NotSaved;
@@ -148,6 +165,8 @@ QString Pairing::cleanName(const QString &name)
     QString clean;
     for (uint code : codePoints(name)) {
         if (QChar::isSurrogate(code) || QChar::isNonCharacter(code))
+            continue;
+        if (isLaterFormatCharacter(code))
             continue;
         switch (QChar::category(code)) {
         case QChar::Other_Format:

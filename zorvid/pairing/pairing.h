@@ -47,6 +47,8 @@ public:
     void setAddress(std::function<QString()> address) { address_ = std::move(address); }
 
     // A new offer, replacing the one before: the body of POST "/pairing".
+    // Empty, and the offer before left as it was, while the reader has no
+    // address that a phone could reach.
     QJsonObject offer();
     // The body of GET "/pairing".
     QJsonObject status();

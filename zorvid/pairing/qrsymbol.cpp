@@ -1,4 +1,5 @@
 #include "pairing/qrsymbol.h"
+#include "http/jsonobject.h"
 
 #include <qrencode.h>
 
@@ -25,7 +26,7 @@ QrSymbol QrSymbol::encode(const QString &text)
 
 QJsonObject QrSymbol::toJson() const
 {
-    return QJsonObject{{"size", size}, {"modules", modules}};
+    return jsonObject({{"size", size}, {"modules", modules}});
 }
 
 } // namespace zorvid

@@ -45,7 +45,8 @@ int main(int argc, char **argv)
         QStringLiteral("timeout"),
         QStringLiteral("How long to wait for the answer (default 5000)."), QStringLiteral("MS"),
         QStringLiteral("5000"));
-    parser.addOptions({help, name, code, timeout});
+    for (const QCommandLineOption &option : {help, name, code, timeout})
+        parser.addOption(option);
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("The offer's address."));
 
     if (!parser.parse(app.arguments())) {

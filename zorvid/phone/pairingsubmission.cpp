@@ -17,13 +17,16 @@ PairingSubmission::Result PairingSubmission::send(const QUrl &address, const QSt
     QNetworkRequest request(address.adjusted(QUrl::RemoveFragment));
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArray("application/x-www-form-urlencoded"));
-    request.setTransferTimeout(timeoutMs);
     const QByteArray form =
         "code=" + QUrl::toPercentEncoding(code) + "&name=" + QUrl::toPercentEncoding(name);
 
     QNetworkReply *reply = network.post(request, form);
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    QObject::connect(&timeout, &QTimer::timeout, reply, &QNetworkReply::abort);
+    timeout.start(timeoutMs);
     loop.exec();
 
     Result result;

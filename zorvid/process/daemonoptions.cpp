@@ -152,7 +152,10 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     parser.addOption(help);
-    parser.addOptions({
+    // Name, description and the name of its value (none for a switch).
+    const struct {
+        QString name, description, valueName;
+    } options[] = {
         {QStringLiteral("state-dir"),
          QStringLiteral("Folder of the client list (default %1).").arg(stateDir),
          QStringLiteral("DIR")},
@@ -170,8 +173,8 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
          QStringLiteral("ADDRESS")},
         {QStringLiteral("pairing-host"),
          QStringLiteral("Host that pairing offers name (default: the --listen address, or "
-                        "with 0.0.0.0 the first IPv4 address of --wifi-interface, else "
-                        "127.0.0.1)."),
+                        "with 0.0.0.0 the first IPv4 address of --wifi-interface; while it has "
+                        "none, no offer is made)."),
          QStringLiteral("HOST")},
         {QStringLiteral("wifi-interface"),
          QStringLiteral("Network interface whose address phones reach (default %1).")
@@ -194,7 +197,7 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
         {QStringLiteral("update-available"),
          QStringLiteral("Version that update checks find (default: none)."),
          QStringLiteral("VERSION")},
-        {QStringLiteral("update-fails"), QStringLiteral("Update checks fail.")},
+        {QStringLiteral("update-fails"), QStringLiteral("Update checks fail."), QString()},
         {QStringLiteral("check-seconds"),
          QStringLiteral("How long a check takes (default %1).").arg(checkSeconds),
          QStringLiteral("SECONDS")},
@@ -205,7 +208,9 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
          QStringLiteral("File where a downloaded update waits for the restart (default %1).")
              .arg(installSlot),
          QStringLiteral("FILE")},
-    });
+    };
+    for (const auto &option : options)
+        parser.addOption(QCommandLineOption(option.name, option.description, option.valueName));
 
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "zorvid: %s (see --help)\n", qPrintable(parser.errorText()));

@@ -1,10 +1,11 @@
 #include "state/clientlist.h"
 
-#include "state/atomicfile.h"
+#include "http/jsonobject.h"
 #include "pairing/codepoints.h"
 #include "process/daemonlog.h"
-#include "state/readerstorage.h"
 #include "process/securerandom.h"
+#include "state/atomicfile.h"
+#include "state/readerstorage.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -39,8 +40,8 @@ QJsonArray toJsonArray(const QVector<PairedClient> &clients, bool withTokens)
 {
     QJsonArray array;
     for (const PairedClient &client : clients) {
-        QJsonObject entry{
-            {"id", client.id}, {"name", client.name}, {"paired_at", double(client.pairedAt)}};
+        QJsonObject entry = jsonObject(
+            {{"id", client.id}, {"name", client.name}, {"paired_at", double(client.pairedAt)}});
         if (withTokens && !client.tokenHash.isEmpty())
             entry.insert(QLatin1String("token_sha256"), QString::fromLatin1(client.tokenHash));
         array.append(entry);
@@ -177,7 +178,7 @@ QString ClientList::newId() const
 
 bool ClientList::write(const QVector<PairedClient> &clients) const
 {
-    const QByteArray bytes = QJsonDocument(QJsonObject{{"clients", toJsonArray(clients, true)}})
+    const QByteArray bytes = QJsonDocument(jsonObject({{"clients", toJsonArray(clients, true)}}))
                                  .toJson(QJsonDocument::Indented);
 
     QString error;

@@ -2,13 +2,17 @@
 
 #include "updates/updater.h"
 
-#include "state/atomicfile.h"
+#include "http/jsonobject.h"
 #include "process/daemonlog.h"
+#include "state/atomicfile.h"
 #include "state/readerstorage.h"
 
 #include <QFile>
 #include <QJsonDocument>
-#include <QVersionNumber>
+#include <QStringList>
+#include <QVector>
+
+#include <algorithm>
 
 namespace zorvid {
 
@@ -17,9 +21,30 @@ namespace {
 // The first line of an update this daemon stages, followed by its version.
 const QByteArray stagedMarker = "zorvi-update ";
 
+// The numbers a version begins with: "2.10.1-beta" is {2, 10, 1}.
+QVector<int> versionNumbers(const QString &version)
+{
+    QVector<int> numbers;
+    for (const QString &part : version.split(QLatin1Char('.'))) {
+        int digits = 0;
+        while (digits < part.size() && digits < 9 && part.at(digits).isDigit())
+            ++digits;
+        if (digits == 0)
+            break;
+        numbers.append(part.left(digits).toInt());
+        if (digits < part.size())
+            break;
+    }
+    while (!numbers.isEmpty() && numbers.last() == 0)
+        numbers.removeLast();
+    return numbers;
+}
+
 bool isNewer(const QString &candidate, const QString &installed)
 {
-    return QVersionNumber::fromString(candidate) > QVersionNumber::fromString(installed);
+    const QVector<int> a = versionNumbers(candidate);
+    const QVector<int> b = versionNumbers(installed);
+    return std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end());
 }
 
 } // namespace
@@ -74,11 +99,11 @@ QJsonObject Updater::status() const
         progress = 100;
     else if (state == State::Downloading && settings.downloadSeconds > 0)
         progress = int(qMin<qint64>(99, downloadClock.elapsed() / (10 * settings.downloadSeconds)));
-    return QJsonObject{{"state", QLatin1String(names[int(state)])},
+    return jsonObject({{"state", QLatin1String(names[int(state)])},
                        {"version", version},
                        {"last", last},
                        {"current", current},
-                       {"progress", progress}};
+                       {"progress", progress}});
 }
 
 bool Updater::check(QString *refusal)
@@ -155,7 +180,7 @@ Updater::Installation Updater::install()
     // The version is recorded before the slot is cleared: cut short in
     // between, the next start finds the update installed and the slot stale.
     QString error;
-    const QByteArray record = QJsonDocument(QJsonObject{{"installed", version}}).toJson();
+    const QByteArray record = QJsonDocument(jsonObject({{"installed", version}})).toJson();
     if (!save(settings.installedFile, record, &error)) {
         daemonLog(QStringLiteral("cannot record the installed version in %1: %2")
                       .arg(settings.installedFile, error));

@@ -1,5 +1,7 @@
 #include "formfields.h"
 
+#include <QList>
+
 namespace zorvid {
 
 QJsonObject formFields(const QByteArray &encoded)

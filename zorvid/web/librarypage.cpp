@@ -20,14 +20,14 @@ QString isolated(const QString &value)
 
 std::string link(const char *path, const QString &id)
 {
-    return (QByteArray(path) + "?id=" + QUrl::toPercentEncoding(id)).toStdString();
+    return pageBytes(QByteArray(path) + "?id=" + QUrl::toPercentEncoding(id));
 }
 
 std::string pageLink(LibraryQuery query, int page)
 {
     query.page = page;
     const QByteArray parameters = query.toUrlQuery();
-    return ("/" + (parameters.isEmpty() ? QByteArray() : '?' + parameters)).toStdString();
+    return pageBytes("/" + (parameters.isEmpty() ? QByteArray() : '?' + parameters));
 }
 
 PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &language)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "library/book.h"
 #include "http/httpreply.h"
+#include "library/book.h"
 #include "libraryquery.h"
 
 #include <QVector>

@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <vector>
 
 namespace zorvid {
 
@@ -89,11 +90,12 @@ LibraryQuery::Page LibraryQuery::select(const QVector<Book> &books, const QLocal
     const auto keyOf = [&collator](const QString &text) {
         return collator.sortKey(text);
     };
-    QVector<Entry> entries;
-    entries.reserve(matching.size());
+    // A sort key has no empty state to fill a QVector with.
+    std::vector<Entry> entries;
+    entries.reserve(size_t(matching.size()));
     for (const Book *book : matching) {
         const QString &major = order == Order::Author ? book->author : book->title;
-        entries.append(
+        entries.push_back(
             Entry{book, keyOf(major), keyOf(order == Order::Author ? book->title : book->author)});
     }
     // Empty titles and authors go after the others, whatever the order.
@@ -121,12 +123,12 @@ LibraryQuery::Page LibraryQuery::select(const QVector<Book> &books, const QLocal
     });
 
     Page result;
-    result.matches = entries.size();
+    result.matches = int(entries.size());
     result.pageCount = qMax(1, (result.matches + pageSize - 1) / pageSize);
     result.page = qMin(page, result.pageCount - 1);
     const int first = result.page * pageSize;
     for (int i = first; i < qMin(first + pageSize, result.matches); ++i)
-        result.books.append(entries.at(i).book);
+        result.books.append(entries.at(size_t(i)).book);
     return result;
 }
 

@@ -10,14 +10,24 @@ std::string resource(const QString &name)
 {
     QFile file(QStringLiteral(":/pages/") + name);
     file.open(QIODevice::ReadOnly);
-    return file.readAll().toStdString();
+    return pageBytes(file.readAll());
 }
 
 } // namespace
 
 std::string pageValue(const QString &text)
 {
-    return text.toUtf8().toStdString();
+    return pageBytes(text.toUtf8());
+}
+
+std::string pageBytes(const QByteArray &bytes)
+{
+    return std::string(bytes.constData(), size_t(bytes.size()));
+}
+
+QByteArray fromPage(const std::string &text)
+{
+    return QByteArray(text.data(), int(text.size()));
 }
 
 HttpReply pageReply(int status, const char *content, const QString &title,
@@ -35,7 +45,7 @@ HttpReply pageReply(int status, const char *content, const QString &title,
     HttpReply reply;
     reply.status = status;
     reply.contentType = "text/html; charset=utf-8";
-    reply.body = QByteArray::fromStdString(page.render(data));
+    reply.body = fromPage(page.render(data));
     // A page may show the library: no cache keeps it.
     reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("no-store")));
     addBrowserHeaders(&reply);
@@ -54,7 +64,7 @@ HttpReply assetReply(const QByteArray &name)
     else
         return HttpReply::error(404, "no such page");
     reply.status = 200;
-    reply.body = QByteArray::fromStdString(resource(QString::fromLatin1(name)));
+    reply.body = fromPage(resource(QString::fromLatin1(name)));
     reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("max-age=3600")));
     addBrowserHeaders(&reply);
     return reply;

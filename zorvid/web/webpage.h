@@ -14,6 +14,9 @@ using PageData = kainjow::mustache::data;
 
 // A value for PageData.
 std::string pageValue(const QString &text);
+// The same bytes as a template's string, and back.
+std::string pageBytes(const QByteArray &bytes);
+QByteArray fromPage(const std::string &text);
 
 // The page of the template CONTENT (a file of pages/, without ".html") in
 // the frame every page shares, in LANGUAGE, as a reply with STATUS.
