@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""ABI audit of the Zorvi image-format module against the reader's own Qt.
+"""ABI audit of the Zorvi image-format module, or of a program that runs
+beside it (zorvid), against the reader's own Qt.
 
-    python3 abiaudit.py [--device] --qt QT_LIB_DIR LIBRARY
+    python3 abiaudit.py [--device] [--program] --qt QT_LIB_DIR FILE
 
 The e-reader runs glibc 2.19, a GCC 4.9 C++ runtime and its maker's Qt 5.2.1.
 A module that asks for anything they lack fails to load there, and Qt's
@@ -16,6 +17,10 @@ checks below look at the file alone:
   3. exports: only the two entry points Qt's plugin loader looks up;
   4. plugin metadata: Qt 5's binary JSON with the Qt version 5.2.1, which is
      what the reader's loader parses and accepts.
+
+A program (--program) is checked for 1 and 2, and instead of 3 and 4 for
+what starts it on the reader (--device only): the reader's dynamic loader,
+and the reader's Qt found where the reader keeps it, with no environment.
 
 Prints a short report and exits 1 if any check fails, 2 if it cannot audit.
 """
@@ -33,7 +38,9 @@ import sys
 # The libraries the reader has for the module to need: its C library and C++
 # runtime, and the Qt modules Nickel loads.
 READER_LIBRARIES = r'(libc|libm|libdl|libpthread|librt|libgcc_s)\.so\.[0-9]+|libstdc\+\+\.so\.6' \
-                   r'|libQt5(Core|Gui|Widgets|Network)\.so\.5'
+                   r'|libQt5(Core|Gui|Widgets|Network)\.so\.5|ld-linux-armhf\.so\.3'
+READER_LOADER = '/lib/ld-linux-armhf.so.3'
+READER_QT_DIR = '/usr/local/Qt-5.2.1-arm/lib'
 VERSION_LIMITS = {'GLIBC': (2, 19), 'GLIBCXX': (3, 4, 20), 'CXXABI': (1, 3, 8),
                   'CXXABI_ARM': (1, 3, 3), 'GCC': (4, 8, 0)}
 METADATA_MAGIC = b'QTMETADATA  '
@@ -73,8 +80,12 @@ class Module:
     def __init__(self, path):
         self.path = path
         self.machine = re.search(r'Machine:\s+(.*)', run('readelf', '-h', '-W', path)).group(1)
-        self.libraries = re.findall(r'\(NEEDED\)\s+Shared library: \[(.*?)\]',
-                                    run('readelf', '-d', '-W', path))
+        dynamic = run('readelf', '-d', '-W', path)
+        self.libraries = re.findall(r'\(NEEDED\)\s+Shared library: \[(.*?)\]', dynamic)
+        self.runpath = re.findall(r'\((?:RUNPATH|RPATH)\)\s+Library r(?:un)?path: \[(.*?)\]', dynamic)
+        interpreter = re.search(r'Requesting program interpreter: (.*?)\]',
+                                run('readelf', '-l', '-W', path))
+        self.interpreter = interpreter.group(1) if interpreter else None
         self.needs = {}    # version index -> version name
         for line in run('readelf', '-V', '-W', path).splitlines():
             if m := re.search(r'Name: (\S+)\s+Flags: \S+\s+Version: (\d+)', line):
@@ -153,7 +164,7 @@ def check_qt_imports(module, exports, libraries):
     findings = [f'{name}  [{mangled}{"@" + version if version else ""}]: '
                 'not exported by the reader\'s Qt'
                 for (mangled, version), name in zip(missing, demangle([n for n, _ in missing]))]
-    return findings, f'{len(qt)} imports, looked up in {", ".join(libraries)}'
+    return findings, f'{len(qt)} imports, looked up in {", ".join(libraries) or "no Qt library"}'
 
 
 def check_exports(module):
@@ -163,6 +174,21 @@ def check_exports(module):
     missing = sorted(set(ENTRY_POINTS) - set(module.exports))
     findings = [f'exports {n}' for n in extra] + [f'lacks the entry point {n}' for n in missing]
     return findings, ', '.join(sorted(module.exports))
+
+
+def check_program(module):
+    """3. A program that udev starts on the reader runs with a bare
+    environment: the reader's own dynamic loader must start it, and it must
+    find the reader's Qt through its run path alone."""
+    findings = []
+    if module.interpreter != READER_LOADER:
+        findings.append(f'asks for the dynamic loader {module.interpreter}, '
+                        f'the reader has {READER_LOADER}')
+    paths = ':'.join(module.runpath).split(':') if module.runpath else []
+    if any(name.startswith('libQt5') for name in module.libraries) and READER_QT_DIR not in paths:
+        findings.append(f'finds Qt in {paths or "no run path"}, the reader keeps it in '
+                        f'{READER_QT_DIR}')
+    return findings, f'{module.interpreter}, run path {":".join(paths) or "none"}'
 
 
 def qbjs_value(data, base, word):
@@ -239,6 +265,8 @@ def main():
                         help='also check the C library and C++ runtime versions (armhf build)')
     parser.add_argument('--qt', required=True, metavar='QT_LIB_DIR',
                         help="the lib folder of the reader's Qt 5.2.1 built for this processor")
+    parser.add_argument('--program', action='store_true',
+                        help='a program that runs beside Nickel rather than the module')
     parser.add_argument('library')
     # CTest passes an empty argument where the --device expression is false.
     args = parser.parse_args([arg for arg in sys.argv[1:] if arg])
@@ -249,15 +277,18 @@ def main():
         reason = getattr(error, 'stderr', None) or str(error)
         print(f'abiaudit: cannot read {args.library}: {reason.strip()}', file=sys.stderr)
         return 2
-    if not libraries:
+    if not libraries and not args.program:
         print(f'abiaudit: no Qt libraries in {args.qt}', file=sys.stderr)
         return 2
     checks = []
     if args.device:
         checks.append(('symbol versions', check_versions(module)))
-    checks += [('Qt imports', check_qt_imports(module, exports, libraries)),
-               ('exports', check_exports(module)),
-               ('plugin metadata', check_metadata(module.section('.qtmetadata')))]
+    checks.append(('Qt imports', check_qt_imports(module, exports, libraries)))
+    if args.program and args.device:
+        checks.append(('start on the reader', check_program(module)))
+    elif not args.program:
+        checks += [('exports', check_exports(module)),
+                   ('plugin metadata', check_metadata(module.section('.qtmetadata')))]
 
     print(f'ABI audit of {os.path.basename(args.library)} '
           f'({module.machine}, {"device" if args.device else "desktop"} checks, '
