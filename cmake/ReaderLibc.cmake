@@ -32,13 +32,18 @@ endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${readerlibc}/stubs.py)
 
 add_library(zorvi_readerlibc OBJECT ${readerlibc}/start.S ${readerlibc}/compat.c)
-set_target_properties(zorvi_readerlibc PROPERTIES C_VISIBILITY_PRESET hidden)
+set_target_properties(zorvi_readerlibc PROPERTIES C_VISIBILITY_PRESET hidden AUTOMOC OFF)
 
 # Makes TARGET a program for the reader.
 function(zorvi_reader_program target)
     target_link_libraries(${target} PRIVATE zorvi_readerlibc)
     target_link_options(${target} PRIVATE -L${ZORVI_READERLIBC_STUBS} -no-pie -Wl,-e,zorvi_start
         -static-libstdc++ -static-libgcc -Wl,--allow-shlib-undefined -Wl,--enable-new-dtags)
+    # Most thread functions were libpthread's alone before glibc 2.34, and
+    # the stand-ins have them all in libc: the program names libpthread
+    # itself rather than count on Qt to bring it in.
+    target_link_libraries(${target} PRIVATE -Wl,--push-state,--no-as-needed -lpthread
+        -Wl,--pop-state)
     set_target_properties(${target} PROPERTIES
         BUILD_WITH_INSTALL_RPATH ON INSTALL_RPATH ${ZORVI_READER_QT_DIR})
 endfunction()

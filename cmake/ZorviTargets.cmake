@@ -40,6 +40,13 @@ function(zorvi_runnable var target)
         return()
     endif()
     set(script ${CMAKE_BINARY_DIR}/emulated/${target})
+    set(${var} ${script} PARENT_SCOPE)
+    # Made once, however many programs start it.
+    get_property(made GLOBAL PROPERTY zorvi_emulated_${target})
+    if(made)
+        return()
+    endif()
+    set_property(GLOBAL PROPERTY zorvi_emulated_${target} ON)
     list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " emulator)
     # Programs for the reader look for Qt where the reader keeps it; here
     # it is this build's.
@@ -80,5 +87,9 @@ function(zorvi_add_qtest name)
     cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBRARIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LIBRARIES})
+    # Run under an emulator, which stretches every timing it has.
+    if(CMAKE_CROSSCOMPILING_EMULATOR)
+        target_compile_definitions(${name} PRIVATE ZORVI_EMULATED)
+    endif()
     zorvi_add_test(NAME ${name} COMMAND $<TARGET_FILE:${name}> TIMEOUT ${ARG_TIMEOUT})
 endfunction()

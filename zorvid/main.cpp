@@ -16,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QTextCodec>
 
 #include <csignal>
 
@@ -44,6 +45,10 @@ int main(int argc, char **argv)
     // A client that hangs up early must cost its connection, not the daemon.
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
+    // File names are UTF-8, as the reader's storage is mounted and Nickel's
+    // database names them, whatever locale zorvid was started in: its keeper
+    // gives it none, and Qt 5.2 would then take them for ASCII.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 
     DaemonOptions options;
     switch (options.parse(app.arguments())) {

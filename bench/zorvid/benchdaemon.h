@@ -12,7 +12,7 @@ public:
     explicit BenchDaemon(const QString &stateDir);
     ~BenchDaemon();
 
-    // Starts it, with EXTRA arguments, and waits at most 5 s for its start
+    // Starts it, with EXTRA arguments, and waits at most 20 s for its start
     // line; prints the log if that does not come.
     bool start(const QStringList &extra = QStringList());
     // SIGTERM; true when it ended with status 0 within 5 s.

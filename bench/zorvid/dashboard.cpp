@@ -4,6 +4,8 @@
 // download against reading the same file with cat. Run it inside the mount
 // namespace:
 //   scripts/isolate build/bench/zorvid/bench-dashboard [BOOKS] [REQUESTS]
+// With ZORVI_ZORVID=build-armhf/emulated/zorvid it measures the reader's
+// build under qemu-arm (its resident memory then includes the emulator's).
 
 #include "benchdaemon.h"
 #include "daemon/daemonclient.h"

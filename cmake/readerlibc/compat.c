@@ -7,6 +7,8 @@
  * - Functions that newer headers call by new names: stat and its kin became
  *   real functions in glibc 2.33 (before, inline calls of __xstat and its
  *   kin), and __libc_single_threaded (2.32) is read by the C++ runtime.
+ * - fcntl64 (2.28), which headers call for fcntl with 64-bit file offsets:
+ *   the old fcntl passes the 64-bit lock commands through as they are.
  * - getentropy (2.25) and arc4random (2.36), which the C++ runtime's
  *   std::random_device refers to. Nothing of ours uses it (zorvid's random
  *   bytes are its own), so these say "not supported" rather than pretend.
@@ -67,6 +69,15 @@ int fstat(int fd, struct stat *buf) { return __fxstat(STAT_VERSION, fd, buf); }
 int fstatat(int fd, const char *path, struct stat *buf, int flags)
 {
     return __fxstatat(STAT_VERSION, fd, path, buf, flags);
+}
+
+int fcntl64(int fd, int command, ...)
+{
+    va_list arguments;
+    va_start(arguments, command);
+    void *argument = va_arg(arguments, void *);
+    va_end(arguments);
+    return fcntl(fd, command, argument);
 }
 
 int getentropy(void *buffer, size_t length)

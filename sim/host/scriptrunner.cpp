@@ -105,7 +105,7 @@ void ScriptRunner::execute(const QString &command, const QString &argument)
     const bool wantsArgument =
         command == QLatin1String("wait") || command == QLatin1String("tap") ||
         command == QLatin1String("tap-text") || command == QLatin1String("find") ||
-        command == QLatin1String("screenshot");
+        command == QLatin1String("find-text") || command == QLatin1String("screenshot");
     if (wantsArgument && argument.isEmpty()) {
         hostSay(QStringLiteral("error: %1 needs an argument").arg(command));
         return;
@@ -126,6 +126,10 @@ void ScriptRunner::execute(const QString &command, const QString &argument)
         tap(WidgetFinder::visibleButtonWithText(argument), argument);
     } else if (command == QLatin1String("find")) {
         find(argument);
+    } else if (command == QLatin1String("find-text")) {
+        static const char *const shown[] = {"not shown", "shown", "shown, disabled"};
+        hostSay(QStringLiteral("find-text %1: %2")
+                    .arg(argument, QLatin1String(shown[int(WidgetFinder::visibleText(argument))])));
     } else if (command == QLatin1String("screenshot")) {
         screenshot(argument);
     } else if (command == QLatin1String("crash")) {

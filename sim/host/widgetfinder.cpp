@@ -71,6 +71,20 @@ QWidget *WidgetFinder::visibleButtonWithText(const QString &text)
     return found;
 }
 
+WidgetFinder::Shown WidgetFinder::visibleText(const QString &text)
+{
+    const QString wanted = QStringLiteral(" text=") + text.simplified();
+    const QList<QWidget *> windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        const QList<QWidget *> widgets = window->findChildren<QWidget *>();
+        for (QWidget *widget : widgets) {
+            if (widget->isVisible() && shownText(widget) == wanted)
+                return widget->isEnabled() ? Shown::Yes : Shown::Disabled;
+        }
+    }
+    return Shown::No;
+}
+
 QString WidgetFinder::describe(const QWidget *widget)
 {
     const QPoint origin = widget->mapTo(widget->window(), QPoint(0, 0));

@@ -16,6 +16,10 @@ public:
     // The visible button that reads exactly this text, the one created last
     // (so the one on top) when there are several; or null.
     static QWidget *visibleButtonWithText(const QString &text);
+    // Whether a visible label or button shows exactly this text, and if a
+    // button, whether it takes touches.
+    enum class Shown { No, Yes, Disabled };
+    static Shown visibleText(const QString &text);
     // "class=... geometry=X,Y WxH visible=yes ..." with the geometry in the
     // coordinates of the widget's window.
     static QString describe(const QWidget *widget);

@@ -20,6 +20,12 @@ constexpr const char nickelConfigFile[] = "/mnt/onboard/.kobo/Kobo/Kobo eReader.
 
 // The companion daemon's socket.
 constexpr const char daemonSocket[] = "/tmp/zorvid.sock";
+// Where the add-on's archive installs the daemon and its keeper, and the
+// udev rule that starts the keeper when Wi-Fi comes on.
+constexpr const char daemonFolder[] = "/usr/local/zorvi";
+constexpr const char daemonProgram[] = "/usr/local/zorvi/zorvid";
+constexpr const char keeperProgram[] = "/usr/local/zorvi/zorvid-keeper";
+constexpr const char udevRule[] = "/etc/udev/rules.d/98-zorvi.rules";
 
 // Flag files shared with other processes.
 constexpr const char updateReadyFlag[] = "/tmp/zorvi-update-ready";

@@ -12,6 +12,7 @@
 #include "plugin/runlater.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QThread>
 
@@ -39,11 +40,18 @@ void startAddOn(QCoreApplication *app)
     zorvi::pluginLog(QStringLiteral("plugin loaded"));
 }
 
-// Removes the library under both of its names, then the request itself, so
-// that the next start of Nickel finds no trace of the add-on but its folder.
+// Removes the library under both of its names, zorvid with what starts it,
+// then the request itself, so that the next start of Nickel finds no trace
+// of the add-on but its folder. The rule goes first, so that Wi-Fi coming on
+// starts nothing more; a running keeper sees its programs go and stops
+// zorvid.
 void uninstall()
 {
     zorvi::removeLibrary();
+    QFile::remove(QLatin1String(zorvi::udevRule));
+    QFile::remove(QLatin1String(zorvi::daemonProgram));
+    QFile::remove(QLatin1String(zorvi::keeperProgram));
+    QDir().rmdir(QLatin1String(zorvi::daemonFolder));
     QFile::remove(QLatin1String(zorvi::uninstallFile));
     zorvi::pluginLog(QStringLiteral("uninstalled as asked by .adds/zorvi/uninstall"));
 }

@@ -6,6 +6,7 @@
 #include "zorvidprocess.h"
 
 #include <QCryptographicHash>
+#include <QTextCodec>
 
 namespace {
 
@@ -93,12 +94,17 @@ class TestDashboard : public QObject {
 private slots:
     void initTestCase()
     {
+        // This suite's own file names are UTF-8 whatever its locale.
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
         QVERIFY(storage.make(60));
         // A sanitized build keeps what is freed aside for a while; that is no
         // growth of the daemon's.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("ASAN_OPTIONS",
                            environment.value("ASAN_OPTIONS") + ":quarantine_size_mb=0");
+        // No locale, as its keeper starts it on the reader.
+        for (const char *name : {"LANG", "LANGUAGE", "LC_ALL", "LC_CTYPE"})
+            environment.remove(name);
         daemon.process.setProcessEnvironment(environment);
         QVERIFY(daemon.start({"--storage", storage.path()}));
         port = quint16(QUrl(daemon.phoneAddress).port());
@@ -207,6 +213,21 @@ private slots:
                      QByteArray("attachment; filename=\"Book 00000.epub\"; "
                                 "filename*=UTF-8''Book%2000000.epub"));
         }
+    }
+
+    // A file name in any script is the book's, whatever locale zorvid has.
+    void aBookNamedInAnyScript()
+    {
+        const QString name = QStringLiteral("\u00C9t\u00E9 \u2013 \u590F \u05E7\u05D9\u05E5.epub");
+        QVERIFY(writeFile(storage.path() + "/Books/" + name, "summer"));
+        QVERIFY(storage.addBook("file:///mnt/onboard/Books/" + name));
+        const RawReply reply =
+            exchange(phoneRequest("GET", bookLink("/download", "file:///mnt/onboard/Books/" + name),
+                                  cookie(pairBrowser())),
+                     port);
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.body, QByteArray("summer"));
+        QVERIFY(reply.header("Content-Disposition").endsWith("''" + QUrl::toPercentEncoding(name)));
     }
 
     // A book larger than anything zorvid holds in memory arrives whole, and

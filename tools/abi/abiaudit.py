@@ -39,6 +39,18 @@ import sys
 # runtime, and the Qt modules Nickel loads.
 READER_LIBRARIES = r'(libc|libm|libdl|libpthread|librt|libgcc_s)\.so\.[0-9]+|libstdc\+\+\.so\.6' \
                    r'|libQt5(Core|Gui|Widgets|Network)\.so\.5|ld-linux-armhf\.so\.3'
+# The thread functions that glibc 2.19's libc forwards to libpthread; every
+# other one is in libpthread alone, which must then be needed by name.
+LIBC_PTHREAD_FORWARDERS = {
+    'pthread_attr_destroy', 'pthread_attr_init', 'pthread_attr_getdetachstate',
+    'pthread_attr_setdetachstate', 'pthread_attr_getinheritsched', 'pthread_attr_setinheritsched',
+    'pthread_attr_getschedparam', 'pthread_attr_setschedparam', 'pthread_attr_getschedpolicy',
+    'pthread_attr_setschedpolicy', 'pthread_attr_getscope', 'pthread_attr_setscope',
+    'pthread_condattr_destroy', 'pthread_condattr_init', 'pthread_cond_broadcast',
+    'pthread_cond_destroy', 'pthread_cond_init', 'pthread_cond_signal', 'pthread_cond_wait',
+    'pthread_cond_timedwait', 'pthread_equal', 'pthread_exit', 'pthread_getschedparam',
+    'pthread_setschedparam', 'pthread_mutex_destroy', 'pthread_mutex_init', 'pthread_mutex_lock',
+    'pthread_mutex_unlock', 'pthread_self', 'pthread_setcancelstate', 'pthread_setcanceltype'}
 READER_LOADER = '/lib/ld-linux-armhf.so.3'
 READER_QT_DIR = '/usr/local/Qt-5.2.1-arm/lib'
 VERSION_LIMITS = {'GLIBC': (2, 19), 'GLIBCXX': (3, 4, 20), 'CXXABI': (1, 3, 8),
@@ -146,6 +158,10 @@ def check_versions(module):
         users = sorted(n for n, v, _ in module.imports if v == version)
         why = f'newer than {split[0]}_{dotted(limit)}' if limit else 'not on the reader'
         findings.append(f'{version} ({why}), needed by: {", ".join(users) or "(no symbol)"}')
+    threads = sorted({name for name, version, _ in module.imports
+                      if name.startswith('pthread_') and name not in LIBC_PTHREAD_FORWARDERS})
+    if threads and 'libpthread.so.0' not in module.libraries:
+        findings.append(f'needs libpthread.so.0 for {", ".join(threads)} but does not name it')
     return findings, 'needs ' + ', '.join(wanted)
 
 

@@ -47,6 +47,18 @@ class SymbolVersions(unittest.TestCase):
         findings, _ = abiaudit.check_versions(module)
         self.assertEqual(findings, ['needs libqrencode.so.4, which the reader does not have'])
 
+    def test_thread_functions_of_libpthread_need_it_named(self):
+        for libraries, imports, passes in [
+                (['libc.so.6'], ['pthread_mutex_lock'], True),
+                (['libc.so.6'], ['pthread_mutex_lock', 'pthread_create'], False),
+                (['libc.so.6', 'libpthread.so.0'], ['pthread_create'], True)]:
+            with self.subTest(imports=imports, libraries=libraries):
+                module = FakeModule([])
+                module.libraries = libraries
+                module.imports = [(name, 'GLIBC_2.4', False) for name in imports]
+                findings, _ = abiaudit.check_versions(module)
+                self.assertEqual(findings == [], passes, findings)
+
 
 class BadModule(unittest.TestCase):
     """The whole audit, as CTest runs it, on a module with one fault of each

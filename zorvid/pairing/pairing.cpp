@@ -17,12 +17,15 @@ namespace zorvid {
 
 namespace {
 
-// Milliseconds since the reader booted, its sleep included: the offer's
+// Milliseconds on a clock that counts the reader's sleep: the offer's
 // minutes are the owner's minutes, and a monotonic clock stops in sleep.
+// Kernels before 2.6.39 have no CLOCK_BOOTTIME; there the wall clock, which
+// counts sleep too, though it moves when the time is set.
 qint64 bootClockMs()
 {
     timespec now{};
-    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    if (::clock_gettime(CLOCK_BOOTTIME, &now) != 0)
+        ::clock_gettime(CLOCK_REALTIME, &now);
     return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 

@@ -4,7 +4,8 @@
 
 namespace zorvid {
 
-// Bytes from the kernel's cryptographically secure generator (getrandom(2)).
+// Bytes from the kernel's cryptographically secure generator: getrandom(2)
+// where the kernel has it, /dev/urandom where it does not.
 class SecureRandom {
 public:
     static QByteArray bytes(int count);
