@@ -266,6 +266,18 @@ def walk(out, archive, summary):
            'zorvid did not survive Nickel\'s restart')
     summary.step('Nickel restarted: zorvid went on as it was')
 
+    shutil.copyfile(archive, STORAGE + '/.kobo/KoboRoot.tgz')
+    ctl('reboot')
+    expect(not os.path.exists(STORAGE + '/.kobo/KoboRoot.tgz'), 'the archive was not installed')
+    wait_until(lambda: open(STORAGE + '/.adds/zorvi/plugin.log').read().count('plugin loaded')
+               == 3, 60, 'the add-on did not start after the reinstall')
+    ctl('wifi', 'on', '--net', '1')
+    wait_until(lambda: daemon('GET', '/pairing')[0] == 200, 40, 'zorvid did not come')
+    status, clients = daemon('GET', '/clients')
+    expect(status == 200 and len(clients) == 2, f'the paired devices after the reinstall: {clients}')
+    summary.step('Installed again over itself, restarted: the add-on and zorvid run, both '
+                 'devices still paired')
+
     open(STORAGE + '/.adds/zorvi/uninstall', 'w').close()
     ctl('stop-nickel')
     ctl('boot')
