@@ -14,6 +14,7 @@ with each step's time and the time from the copy to the library shown. Any
 expectation that fails ends the walk with status 1; the summary says where.
 """
 
+import html
 import json
 import os
 import shutil
@@ -154,7 +155,8 @@ class Summary:
         now = time.monotonic()
         self.lines.append(f'| {text} | {now - self.last:.1f} s | {now - self.start:.1f} s |')
         if picture:
-            self.pictures.append(f'<img src="{picture}" width="240" title="{text}">')
+            self.pictures.append(f'<img src="{picture}" width="240" '
+                                 f'title="{html.escape(text, quote=True)}">')
         self.last = now
         print(f'{now - self.start:6.1f} s  {text}', flush=True)
 
