@@ -56,6 +56,19 @@ QStringList idsOnDisk(const QString &path)
     return idsOf(QJsonDocument::fromJson(readFile(path)).object()["clients"].toArray());
 }
 
+// The environment of a zorvid with LIBRARY preloaded, which reads the file
+// that VARIABLE names. A sanitized build wants its runtime first; these
+// libraries only wrap a function or two of the C library.
+QProcessEnvironment preloading(const char *library, const QString &variable, const QString &file)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_PRELOAD", library);
+    environment.insert(variable, file);
+    environment.insert("ASAN_OPTIONS",
+                       environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+    return environment;
+}
+
 // Replaces the client list with devices of these ids.
 bool writeClients(const QString &path, const QStringList &ids)
 {
@@ -495,12 +508,7 @@ private slots:
     {
         Zorvid daemon;
         const QString refused = QDir(daemon.state.path()).filePath("refused");
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("LD_PRELOAD", OLD_KERNEL);
-        environment.insert("ZORVI_REFUSED_FILE", refused);
-        environment.insert("ASAN_OPTIONS",
-                           environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
-        daemon.process.setProcessEnvironment(environment);
+        daemon.process.setProcessEnvironment(preloading(OLD_KERNEL, "ZORVI_REFUSED_FILE", refused));
         QVERIFY(daemon.start({"--pairing-seconds", "1"}));
         const QString first = text(newOffer(), "code");
         const QString second = text(newOffer(), "code");
@@ -542,13 +550,7 @@ private slots:
 
         Zorvid daemon;
         const QString slept = QDir(daemon.state.path()).filePath("slept");
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("LD_PRELOAD", SLEPT_CLOCK);
-        environment.insert("ZORVI_SLEPT_FILE", slept);
-        // A sanitized build wants its runtime first; this library only wraps a clock.
-        environment.insert("ASAN_OPTIONS",
-                           environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
-        daemon.process.setProcessEnvironment(environment);
+        daemon.process.setProcessEnvironment(preloading(SLEPT_CLOCK, "ZORVI_SLEPT_FILE", slept));
         QVERIFY(daemon.start({"--pairing-seconds", before == Before::OfferExpired ? "1" : "600"}));
         const QString code = text(newOffer(), "code");
         if (before == Before::ReaderSlept)
