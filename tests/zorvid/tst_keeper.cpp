@@ -366,22 +366,6 @@ private slots:
         QVERIFY(!keeperLog().contains("zorvid started"));
     }
 
-    // Nickel's first twenty seconds: the library has its failsafe name, and
-    // zorvid starts once it has its own again.
-    void failsafeNameDelaysTheStart()
-    {
-        QVERIFY(QFile::rename(library(), library() + ".failsafe"));
-        QVERIFY(wifiOn());
-        QVERIFY(startKeeper());
-        QTRY_VERIFY_WITH_TIMEOUT(keeperLog().contains("waiting: the add-on has its failsafe name"),
-                                 5000);
-        QVERIFY(!keeperLog().contains("zorvid started"));
-        QVERIFY(!QFile::exists(zorvi::daemonSocket));
-
-        QVERIFY(QFile::rename(library() + ".failsafe", library()));
-        QTRY_VERIFY_WITH_TIMEOUT(answers(), 2000 + 5000);
-    }
-
     // Neither the keeper nor zorvid holds a file its starter left open or
     // keeps the starter's folder; zorvid reads /dev/null and has an
     // environment of its own.

@@ -457,50 +457,6 @@ private slots:
         QVERIFY(DaemonClient().disconnectClient(text(client, "id")));
     }
 
-    // The offer names an address a phone on the reader's network can reach,
-    // and pairing works through it; checked in a network of the test's own.
-    void offerNamesAnAddressAPhoneCanReach_data()
-    {
-        QTest::addColumn<QString>("network");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("host");
-
-        const QString wifi =
-            "ip link set lo up && ip link add wl0 type bridge && ip link set wl0 up";
-        const QStringList all{"--listen", "0.0.0.0", "--wifi-interface", "wl0"};
-        QTest::newRow("the first IPv4 address of the Wi-Fi interface")
-            << wifi + " && ip addr add 10.7.0.2/24 dev wl0 && ip addr add 10.7.0.3/24 dev wl0"
-            << all << "10.7.0.2";
-        QTest::newRow("no offer while the Wi-Fi interface has no address") << wifi << all << "";
-        QTest::newRow("no offer while there is no Wi-Fi interface")
-            << "ip link set lo up" << all << "";
-    }
-
-    void offerNamesAnAddressAPhoneCanReach()
-    {
-        QFETCH(QString, network);
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, host);
-
-        Zorvid daemon;
-        daemon.launcher =
-            QStringList{"unshare", "--net", "sh", "-c", network + " && exec \"$0\" \"$@\""};
-        QVERIFY(daemon.start(arguments));
-        if (host.isEmpty()) {
-            // The add-on then says it could not get a code.
-            QCOMPARE(DaemonClient().startPairing().status, 503);
-            QCOMPARE(text(pairingState(), "state"), QStringLiteral("none"));
-            return;
-        }
-        const QString url = text(newOffer(), "url");
-        QVERIFY2(url.startsWith("http://" + host + ':'), qPrintable(url));
-        const QString inItsNetwork =
-            QStringLiteral("--net=/proc/%1/ns/net").arg(processIdOf(daemon.process));
-        QCOMPARE(QProcess::execute("nsenter", {inItsNetwork, ZORVID_PHONE, "--name", "Phone", url}),
-                 0);
-        QCOMPARE(text(pairingState(), "state"), QStringLiteral("paired"));
-    }
-
     // The oldest readers' kernels (2.6.35) have no getrandom(2) and no clock
     // that counts sleep: codes come from /dev/urandom all the same, and an
     // offer still expires, on the wall clock.
