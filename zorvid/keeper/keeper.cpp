@@ -34,6 +34,8 @@ const long long failsafeCheckMs = 2000;
 // What zorvid gets to save its state after SIGTERM.
 const long long stopGraceMs = 5000;
 
+} // namespace
+
 void closeDescriptorsFrom(int first)
 {
     rlimit limit{};
@@ -43,8 +45,6 @@ void closeDescriptorsFrom(int first)
     for (long fd = first; fd < last; ++fd)
         ::close(int(fd));
 }
-
-} // namespace
 
 Keeper::Keeper(Settings settings, KeeperLog &log)
     : settings(std::move(settings))

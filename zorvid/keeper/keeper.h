@@ -7,6 +7,9 @@
 
 namespace zorvid {
 
+// Closes every descriptor from FIRST up, whoever opened it.
+void closeDescriptorsFrom(int first);
+
 // Runs zorvid for as long as the Wi-Fi interface exists and the add-on is on:
 // started at once, started again a moment after it ends (later and later
 // while it keeps ending soon after its start), stopped with SIGTERM, so its

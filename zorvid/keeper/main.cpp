@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,12 +40,7 @@ void detach()
     ::umask(022);
     if (::chdir("/") != 0)
         ::_exit(1);
-    rlimit limit{};
-    const long last = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < 65536
-                          ? long(limit.rlim_cur)
-                          : 65536;
-    for (long fd = 0; fd < last; ++fd)
-        ::close(int(fd));
+    closeDescriptorsFrom(0);
     const int null = ::open("/dev/null", O_RDWR);
     if (null == 0) {
         ::dup2(0, 1);
