@@ -172,20 +172,70 @@ private:
     QProcess process;
 };
 
-// The reference daemon; "current" is the version the reader runs.
+// The update feed: this build's test feed over HTTPS on the loopback
+// interface (tools/feed), publishing a release after this one whose archive
+// holds this build's module.
+class Feed {
+public:
+    Feed()
+    {
+        const QString root = QStringLiteral("/tmp/feed");
+        const QString staging = root + QStringLiteral("/staging/usr/local/Kobo/imageformats");
+        QDir().mkpath(staging);
+        expect(
+            QFile::copy(QStringLiteral(ZORVI_MODULE), staging + QStringLiteral("/libzorvi.so")) &&
+                QProcess::execute(QStringLiteral("tar"),
+                                  {QStringLiteral("-czf"), root + QStringLiteral("/KoboRoot.tgz"),
+                                   QStringLiteral("-C"), root + QStringLiteral("/staging"),
+                                   QStringLiteral("usr")}) == 0,
+            QStringLiteral("cannot pack the release"));
+        server.start(QStringLiteral("python3"),
+                     {QStringLiteral(FEED_TOOLS "/feedserver.py"), QStringLiteral("--cert"),
+                      QStringLiteral(FEED_CREDENTIALS "/feed.pem"), QStringLiteral("--key"),
+                      QStringLiteral(FEED_CREDENTIALS "/feed.key"), QStringLiteral("--root"),
+                      root});
+        expect(server.waitForReadyRead(10000), QStringLiteral("the feed did not start"));
+        manifest = QStringLiteral("https://localhost:%1/manifest.json")
+                       .arg(QString::fromLatin1(server.readLine().trimmed()));
+        QProcess signer;
+        signer.setStandardOutputFile(root + QStringLiteral("/manifest.json"));
+        signer.start(QStringLiteral("python3"),
+                     {QStringLiteral(FEED_TOOLS "/manifest.py"), QStringLiteral("--key"),
+                      QStringLiteral(FEED_CREDENTIALS "/signing.key"), QStringLiteral("--version"),
+                      release, QStringLiteral("--archive"), root + QStringLiteral("/KoboRoot.tgz"),
+                      QStringLiteral("--url"),
+                      QString(manifest).replace(QStringLiteral("manifest.json"),
+                                                QStringLiteral("KoboRoot.tgz"))});
+        expect(signer.waitForFinished() && signer.exitCode() == 0,
+               QStringLiteral("cannot sign the release"));
+    }
+    ~Feed()
+    {
+        server.terminate();
+        server.waitForFinished();
+    }
+
+    // One step after this build's version: 2.0.0 gives 2.0.1.
+    const QString release = [] {
+        QStringList parts = QStringLiteral(ZORVI_VERSION).split(QLatin1Char('.'));
+        parts.last() = QString::number(parts.last().toInt() + 1);
+        return parts.join(QLatin1Char('.'));
+    }();
+    QString manifest;
+    QProcess server;
+};
+
+// The reference daemon, with the feed's address.
 class Daemon {
 public:
-    explicit Daemon(const QString &current)
+    explicit Daemon(const Feed &feed)
     {
         process.setStandardErrorFile(QStringLiteral("/tmp/zorvid.log"), QIODevice::Append);
         process.start(QStringLiteral(ZORVID),
                       {QStringLiteral("--phone-port"), QStringLiteral("0"),
                        QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-                       QStringLiteral("--state-dir"), zorvidState, QStringLiteral("--current"),
-                       current, QStringLiteral("--update-available"), QStringLiteral("2.1.0"),
-                       QStringLiteral("--check-seconds"), QStringLiteral("1"),
-                       QStringLiteral("--download-seconds"), QStringLiteral("2"),
-                       QStringLiteral("--install-slot"), installSlot});
+                       QStringLiteral("--state-dir"), zorvidState, QStringLiteral("--update-feed"),
+                       feed.manifest, QStringLiteral("--install-slot"), installSlot});
         expect(waitUntil([] { return zorvi::DaemonClient().pairingStatus().status != 0; }, 5000),
                QStringLiteral("zorvid does not answer"));
     }
@@ -260,7 +310,9 @@ void walk(const QString &out, Summary &summary)
                               storage + QStringLiteral("/.kobo/KoboReader.sqlite"),
                               QStringLiteral("120"), QStringLiteral("--storage"), storage}) == 0,
            QStringLiteral("cannot write the library"));
-    std::unique_ptr<Daemon> daemon(new Daemon(QStringLiteral("2.0.3")));
+    const Feed feed;
+    const QString version = QStringLiteral("Zorvi " ZORVI_VERSION);
+    std::unique_ptr<Daemon> daemon(new Daemon(feed));
     std::unique_ptr<Sim> sim(new Sim(out));
 
     // Start-up: loaded by Qt's plugin loader, failsafe armed, icons in place.
@@ -300,7 +352,7 @@ void walk(const QString &out, Summary &summary)
 
     // Pairing a phone: Chromium at a phone's size opens the QR code's address.
     sim->run(QStringLiteral("tap zorviStatusIcon"));
-    expect(sim->visibleText(QStringLiteral("version")) == QStringLiteral("Zorvi 2.0.3"),
+    expect(sim->visibleText(QStringLiteral("version")) == version,
            QStringLiteral("the panel did not open on its home page"));
     summary.step(QStringLiteral("A touch on the icon opens the panel."),
                  sim->screenshot(QStringLiteral("03-panel.png")));
@@ -367,8 +419,9 @@ void walk(const QString &out, Summary &summary)
         QStringLiteral("the update did not become ready"));
     // The panel polls every 2000 ms while the daemon is busy: give it one more.
     waitUntil([] { return false; }, 2500);
-    summary.step(QStringLiteral("Check for updates: the daemon found 2.1.0, downloaded it, and the "
-                                "panel offers the restart."),
+    summary.step(QStringLiteral("Check for updates: the daemon found %1 in the signed feed, "
+                                "downloaded it over HTTPS, and the panel offers the restart.")
+                     .arg(feed.release),
                  sim->screenshot(QStringLiteral("09-update-ready.png")));
     sim->run(QStringLiteral("tap-text Close"));
     summary.step(QStringLiteral("While the update waits, the icon wears its badge."),
@@ -383,21 +436,27 @@ void walk(const QString &out, Summary &summary)
     summary.note(QStringLiteral("Restart and update called Nickel's own reboot: the stand-in ended "
                                 "with its reboot status."));
 
-    // The reader boots: the system unpacks the waiting update, which puts
-    // the new libzorvi.so in place under its own name (beside a failsafe copy
-    // if the restart came within the first twenty seconds), then Nickel and
-    // the new add-on start again.
+    // The reader boots: its firmware unpacks the waiting archive, which puts
+    // libzorvi.so in place under its own name (beside a failsafe copy if the
+    // restart came within the first twenty seconds), and removes it; then
+    // Nickel and the add-on start again. The stand-in's archive holds this
+    // build's module and no new zorvid, so the version stays: the emulated
+    // reader's walk installs a newer release of everything.
     daemon.reset();
+    expect(readFile(installSlot) == readFile(QStringLiteral("/tmp/feed/KoboRoot.tgz")),
+           QStringLiteral("the staged update is not the release's archive"));
     QFile::remove(installSlot);
     QFile::remove(module);
     expect(QFile::copy(QStringLiteral(ZORVI_MODULE), module),
            QStringLiteral("cannot install the update"));
-    daemon.reset(new Daemon(QStringLiteral("2.1.0")));
+    daemon.reset(new Daemon(feed));
     sim.reset(new Sim(out));
     sim->run(QStringLiteral("tap zorviStatusIcon"));
-    expect(sim->visibleText(QStringLiteral("version")) == QStringLiteral("Zorvi 2.1.0"),
-           QStringLiteral("the new version is not installed"));
-    summary.step(QStringLiteral("After the restart the panel shows version 2.1.0."),
+    expect(sim->visibleText(QStringLiteral("version")) == version &&
+               !QFile::exists(QString::fromLatin1(zorvi::updateReadyFlag)),
+           QStringLiteral("the update is still waiting after the restart"));
+    summary.step(QStringLiteral("After the restart the archive is unpacked and gone, and the "
+                                "badge with it."),
                  sim->screenshot(QStringLiteral("11-updated.png")));
     sim->run(QStringLiteral("tap-text Close"));
 

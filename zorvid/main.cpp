@@ -12,6 +12,7 @@
 #include "state/clientlist.h"
 #include "state/readerstorage.h"
 #include "updates/updater.h"
+#include "updates/versions.h"
 #include "web/bookfiles.h"
 
 #include <QCoreApplication>
@@ -67,14 +68,19 @@ int main(int argc, char **argv)
 
     const QDir stateDir(options.stateDir);
     Updater::Settings updates;
-    updates.factoryVersion = options.currentVersion;
-    updates.offeredVersion = options.offeredVersion;
-    updates.checkFails = options.checkFails;
-    updates.checkSeconds = options.checkSeconds;
-    updates.downloadSeconds = options.downloadSeconds;
+    updates.feed = FeedTrust::builtIn();
+    if (options.updateFeed == QLatin1String("none"))
+        updates.feed.manifestUrl.clear();
+    else if (!options.updateFeed.isEmpty())
+        updates.feed.manifestUrl = options.updateFeed;
+    updates.storagePath = options.storagePath;
     updates.installSlot = options.installSlot;
     updates.readyFlag = QString::fromLatin1(readyFlag);
-    updates.installedFile = stateDir.filePath(QStringLiteral("update.json"));
+    updates.stateFile = stateDir.filePath(QStringLiteral("update.json"));
+    // Not a name Nickel takes for a book.
+    updates.partialFile = stateDir.filePath(QStringLiteral("update.download"));
+    updates.waitMs = options.updateWaitSeconds * 1000;
+    updates.wholeMs = options.updateLimitSeconds * 1000;
 
     ReaderStorage storage(options.storagePath, options.stateDir);
     ClientList clients(stateDir.filePath(QStringLiteral("clients.json")), storage);
@@ -92,6 +98,7 @@ int main(int argc, char **argv)
         updater.start();
         return true;
     });
+    storage.onLeave([&updater] { updater.suspend(); });
     if (!stateRead)
         return 1;
 
@@ -129,9 +136,9 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("cannot watch for SIGTERM"));
 
     const QString state = storage.isReady()
-                              ? QStringLiteral("%1 paired clients, version %2 installed")
+                              ? QStringLiteral("%1 paired clients, version %2")
                                     .arg(clients.clients().size())
-                                    .arg(updater.installedVersion())
+                                    .arg(builtVersion())
                               : QStringLiteral("the state waits for the reader's storage");
     const QString pairingAt = phone.address().isEmpty()
                                   ? QStringLiteral("pairing on port %1 once %2 has an address")

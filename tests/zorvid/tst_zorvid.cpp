@@ -100,34 +100,6 @@ enum class Before {
     WrongCodesUpToTheLimit
 };
 
-const QString readyFlag = QStringLiteral("/tmp/zorvi-update-ready");
-const QString slot = QStringLiteral("/tmp/slot/KoboRoot.tgz");
-
-QString field(const char *name)
-{
-    return DaemonClient().updateStatus().json.object().value(QLatin1String(name)).toString();
-}
-
-// Asks for a check and follows the states it goes through (the first from
-// the reply to the request itself) until it settles, for at most 8 s.
-QStringList checkAndFollow()
-{
-    const zorvi::DaemonReply accepted = DaemonClient().request("POST", "/update/check");
-    if (accepted.status != 202)
-        return QStringList{QStringLiteral("refused with %1").arg(accepted.status)};
-    QStringList states{accepted.json.object().value(QLatin1String("state")).toString()};
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 8000 && (states.last() == QLatin1String("checking") ||
-                                      states.last() == QLatin1String("downloading"))) {
-        QTest::qWait(20);
-        const QString state = field("state");
-        if (states.last() != state)
-            states << state;
-    }
-    return states;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Before)
@@ -139,13 +111,6 @@ private slots:
     // A test that writes to a connection the daemon has closed fails; it
     // does not die.
     void initTestCase() { std::signal(SIGPIPE, SIG_IGN); }
-
-    void init()
-    {
-        QDir().mkpath(QFileInfo(slot).path());
-        QFile::remove(slot);
-        QFile::remove(readyFlag);
-    }
 
     // The socket: each request, however malformed, oversized or slow, gets a
     // status and a log line, and none of them keeps the daemon from answering
@@ -642,62 +607,34 @@ private slots:
     // A storage with no room left: the write that does not reach it is an
     // error, logged once, the file before it stays whole and nothing is left
     // beside it; with room again, the same request goes through.
-    void fullStorageKeepsWhatWasSaved_data()
-    {
-        QTest::addColumn<bool>("update");
-        QTest::newRow("pairing a device") << false;
-        QTest::newRow("installing an update") << true;
-    }
-
     void fullStorageKeepsWhatWasSaved()
     {
-        QFETCH(bool, update);
         Zorvid daemon;
         const QByteArray folder = QFile::encodeName(daemon.state.path());
         QCOMPARE(::mount("zorvi-full", folder.constData(), "tmpfs", 0, "size=64k"), 0);
         const auto unmount = onScopeExit([&] { ::umount2(folder.constData(), MNT_DETACH); });
-        const QString updateFile = QDir(daemon.state.path()).filePath("update.json");
         QVERIFY(writeClients(daemon.clientsFile(), {"kept 1", "kept 2"}));
-        QVERIFY(writeFile(updateFile, "{\"installed\": \"2.0.5\"}\n"));
-        QVERIFY(writeFile(slot, "zorvi-update 2.1.0\n"));
         const QByteArray listBefore = readFile(daemon.clientsFile());
-        const QByteArray updateBefore = readFile(updateFile);
         QFile filler(QDir(daemon.state.path()).filePath("filler"));
         QVERIFY(filler.open(QIODevice::WriteOnly));
         while (filler.write(QByteArray(4096, 'f')) == 4096 && filler.flush()) {
         }
         filler.close();
 
-        QVERIFY(daemon.start({"--install-slot", slot}));
-        QString url;
-        if (update) {
-            QCOMPARE(field("state"), QStringLiteral("ready"));
-            QVERIFY(!DaemonClient().restartForUpdate());
-            QCOMPARE(field("state"), QStringLiteral("ready"));
-            QCOMPARE(field("current"), QStringLiteral("2.0.5"));
-        } else {
-            url = text(newOffer(), "url");
-            const PhoneRun run = runPhone(url, QString(), QStringLiteral("Full"));
-            QCOMPARE(run.exitCode, 1);
-            QVERIFY2(run.output.contains("status 500"), qPrintable(run.output));
-            QCOMPARE(text(pairingState(), "state"), QStringLiteral("waiting"));
-            QCOMPARE(listedIds(), (QStringList{"kept 1", "kept 2"}));
-        }
+        QVERIFY(daemon.start());
+        const QString url = text(newOffer(), "url");
+        const PhoneRun run = runPhone(url, QString(), QStringLiteral("Full"));
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.output.contains("status 500"), qPrintable(run.output));
+        QCOMPARE(text(pairingState(), "state"), QStringLiteral("waiting"));
+        QCOMPARE(listedIds(), (QStringList{"kept 1", "kept 2"}));
         QCOMPARE(readFile(daemon.clientsFile()), listBefore);
-        QCOMPARE(readFile(updateFile), updateBefore);
-        QCOMPARE(QDir(daemon.state.path()).entryList(QDir::Files).size(), 3);
-        QTRY_COMPARE_WITH_TIMEOUT(daemon.log().count(QRegularExpression(" cannot (save|record) ")),
-                                  1, 2000);
+        QCOMPARE(QDir(daemon.state.path()).entryList(QDir::Files).size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(daemon.log().count(QRegularExpression(" cannot save ")), 1, 2000);
 
         QVERIFY(filler.remove());
-        if (update) {
-            QVERIFY(DaemonClient().restartForUpdate());
-            QVERIFY(daemon.waitForExit());
-            QCOMPARE(readFile(updateFile), QByteArray("{\n    \"installed\": \"2.1.0\"\n}\n"));
-        } else {
-            QCOMPARE(runPhone(url, QString(), QStringLiteral("Room")).exitCode, 0);
-            QCOMPARE(idsOnDisk(daemon.clientsFile()).size(), 3);
-        }
+        QCOMPARE(runPhone(url, QString(), QStringLiteral("Room")).exitCode, 0);
+        QCOMPARE(idsOnDisk(daemon.clientsFile()).size(), 3);
     }
 
     // Started while the reader's storage is away, the daemon neither makes its
@@ -940,104 +877,6 @@ private slots:
             QCOMPARE(onDisk & mustHave, mustHave);
             QCOMPARE(onDisk & mustLack, QSet<QString>());
         }
-    }
-
-    // The update state machine as the add-on's update section reads it: every
-    // outcome of a check, the ready flag, refusals while busy, and the restart
-    // that installs the update.
-    void outcomesOfACheck_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QByteArray>("inSlot"); // what another installer left there
-        QTest::addColumn<QString>("last");
-        QTest::addColumn<QString>("version"); // the one downloaded, if any
-
-        QTest::newRow("nothing offered is up to date")
-            << QStringList() << QByteArray() << "up_to_date" << QString();
-        QTest::newRow("an older version offered is up to date")
-            << QStringList{"--current", "2.1.0", "--update-available", "2.0.9"} << QByteArray()
-            << "up_to_date" << QString();
-        QTest::newRow("a source that cannot be reached fails")
-            << QStringList{"--update-available", "2.1.0", "--update-fails"} << QByteArray()
-            << "failed" << QString();
-        QTest::newRow("another update waiting in the slot blocks")
-            << QStringList{"--update-available", "2.1.0"} << QByteArray("firmware 4.38")
-            << "blocked" << QString();
-        // (2.1.0 over 2.0.3 is the walk's.)
-        QTest::newRow("version 10.0 is newer than 9.9.0: it downloads and becomes ready")
-            << QStringList{"--current", "9.9.0", "--update-available", "10.0"} << QByteArray()
-            << "found"
-            << "10.0";
-    }
-
-    void outcomesOfACheck()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, inSlot);
-        QFETCH(QString, last);
-        QFETCH(QString, version);
-
-        Zorvid daemon;
-        if (!inSlot.isNull())
-            QVERIFY(writeFile(slot, inSlot));
-        const QStringList quick{"--check-seconds", "0", "--download-seconds", "1",
-                                "--install-slot",  slot};
-        QVERIFY(daemon.start(arguments + quick));
-        const QString installed = field("current");
-
-        const bool ready = !version.isEmpty();
-        const QStringList states = ready ? QStringList{"checking", "downloading", "ready"}
-                                         : QStringList{"checking", "idle"};
-        QCOMPARE(checkAndFollow(), states);
-        QCOMPARE(field("last"), last);
-        QCOMPARE(field("version"), version);
-        QCOMPARE(field("current"), installed);
-        QCOMPARE(QFile::exists(readyFlag), ready);
-        if (ready)
-            inSlot = "zorvi-update " + version.toUtf8() + '\n';
-        QCOMPARE(readFile(slot), inSlot);
-    }
-
-    // One update from check to installation: refused while busy, ready across a
-    // restart of the daemon, then installed by the restart the add-on asks for.
-    void refusalsThenRestartInstallsTheUpdate()
-    {
-        Zorvid daemon;
-        const QStringList arguments{"--update-available", "2.1.0", "--check-seconds", "1",
-                                    "--download-seconds", "1",     "--install-slot",  slot};
-        QVERIFY(daemon.start(arguments));
-        QVERIFY(!DaemonClient().restartForUpdate());
-        QVERIFY(DaemonClient().checkForUpdate());
-        QCOMPARE(field("state"), QStringLiteral("checking"));
-        QVERIFY(!DaemonClient().checkForUpdate());
-        QVERIFY(!DaemonClient().restartForUpdate());
-        QTRY_COMPARE_WITH_TIMEOUT(field("state"), QStringLiteral("downloading"), 3000);
-        QVERIFY(!DaemonClient().checkForUpdate());
-        QTRY_COMPARE_WITH_TIMEOUT(field("state"), QStringLiteral("ready"), 3000);
-        QVERIFY(QFile::exists(readyFlag));
-        QVERIFY(!DaemonClient().checkForUpdate());
-
-        // The reader's /tmp does not keep the flag across a restart; the daemon
-        // finds the staged update and sets it again.
-        QVERIFY(daemon.stop());
-        QFile::remove(readyFlag);
-        QVERIFY(daemon.start(arguments));
-        QCOMPARE(field("state"), QStringLiteral("ready"));
-        QVERIFY(QFile::exists(readyFlag));
-
-        // The daemon goes down as the reader would, with status 3, the update
-        // installed and nothing left waiting; started again, it runs 2.1.0.
-        QVERIFY(DaemonClient().restartForUpdate());
-        QVERIFY(daemon.waitForExit());
-        QCOMPARE(daemon.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(daemon.process.exitCode(), 3);
-        QVERIFY(!QFile::exists(readyFlag));
-        QVERIFY(!QFile::exists(slot));
-        QVERIFY(!QFile::exists(QString::fromLatin1(zorvi::daemonSocket)));
-        QVERIFY(daemon.start(arguments));
-        QCOMPARE(field("current"), QStringLiteral("2.1.0"));
-        QCOMPARE(checkAndFollow(), (QStringList{"checking", "idle"}));
-        QCOMPARE(field("last"), QStringLiteral("up_to_date"));
     }
 };
 

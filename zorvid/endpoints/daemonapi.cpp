@@ -114,11 +114,10 @@ HttpReply DaemonApi::checkEndpoint()
 HttpReply DaemonApi::restartEndpoint()
 {
     switch (updater.install()) {
-    case Updater::Installation::Installed: {
+    case Updater::Installation::Restarting: {
         HttpReply reply =
-            HttpReply::json(202, jsonObject({{"state", QStringLiteral("restarting")},
-                                             {"current", updater.installedVersion()}}));
-        reply.note = "restarting to install " + updater.installedVersion().toUtf8();
+            HttpReply::json(202, jsonObject({{"state", QStringLiteral("restarting")}}));
+        reply.note = "restarting to install an update";
         reply.afterSent = onRestart;
         return reply;
     }
@@ -126,8 +125,6 @@ HttpReply DaemonApi::restartEndpoint()
         return HttpReply::error(409, "no update is ready to install");
     case Updater::Installation::SlotLost:
         return HttpReply::error(409, "the staged update is gone");
-    case Updater::Installation::NotSaved:
-        return HttpReply::error(500, "the installed version could not be recorded");
     }
     return HttpReply::error(500, "unknown outcome");
 }

@@ -1,7 +1,6 @@
 #include "process/daemonoptions.h"
 
 #include <QCommandLineParser>
-#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -25,6 +24,7 @@ Endpoints on /tmp/zorvid.sock:
   GET    /clients         [{"id","name","paired_at"}]
   DELETE /clients/ID      ID percent-encoded: 204, or 404 for an unknown id
   GET    /update          {"state","version","last","current","progress"}
+                          ("current" is this zorvid's version)
   POST   /update/check    202 when a check starts, 409 while busy or ready
   POST   /update/restart  202 when an update is ready (see below), else 409
 Bad requests get 400, unknown paths 404, wrong methods 405, a request line
@@ -93,16 +93,26 @@ GET /clients, the /update endpoints, POST /pairing and POST /pair are
 answered 503 until it is mounted, and then the state is read from it.
 A pairing code's minutes count the reader's sleep.
 
-Updates: a check lasts --check-seconds. It fails with --update-fails
-("last":"failed"); it finds nothing without --update-available or when that
-version is not newer than the installed one ("up_to_date"); it is "blocked"
-when the install slot already holds a file that zorvid did not put there.
-Otherwise the update downloads for --download-seconds ("downloading"), is
-written to the install slot and becomes "ready" (if the slot cannot be
-written: "failed"). A ready update stays ready across a restart of zorvid.
-POST /update/restart then stands for the reader's restart: zorvid records the
-new version as installed, removes the slot file and the flag, answers 202,
-and exits with status 3; started again, it reports the new "current".
+Updates: the feed is built in (see the README): the address of a signed
+manifest on an https server, the Ed25519 key that must have signed it and
+the certificate authorities its server's certificate must chain to. A check
+fetches the manifest and verifies its signature, then compares its version
+with this zorvid's: the same is "up_to_date"; an older one is refused as a
+replayed manifest. A newer one is downloaded ("downloading", with
+"progress") to STATE_DIR/update.download, checked against the manifest's
+size and SHA-256, and renamed to the install slot, where the reader's
+firmware unpacks it at its next start: "ready". A slot that holds a file
+zorvid did not put there makes it "blocked". Whatever is refused (a bad or
+missing signature, another key's, a size or hash that differs, a server
+that redirects elsewhere, sends garbage or shows another certificate, a
+storage without room) ends "failed" with a log line and leaves nothing on
+the storage. A download that the network cuts is tried again twice, then
+kept: the next check goes on from there, for the same manifest. Each wait
+for the feed is bounded by --update-wait, a whole check and its download
+by --update-limit. A ready update stays ready across a restart of zorvid and
+is forgotten once the running version has caught up with it.
+POST /update/restart answers 202 while the update is in the slot and exits
+with status 3: the reader is to restart and install it.
 
 Signals and exit status: SIGTERM or SIGINT stop it cleanly (socket file
 removed, state saved): status 0. A socket file left by a daemon that is gone
@@ -124,22 +134,6 @@ bool readNumber(const QCommandLineParser &parser, const QString &name, int low, 
         return false;
     }
     *value = number;
-    return true;
-}
-
-bool readVersion(const QCommandLineParser &parser, const QString &name, QString *value)
-{
-    if (!parser.isSet(name))
-        return true;
-    const QString text = parser.value(name);
-    // Digits and dots only. (QVersionNumber::fromString is declared pure,
-    // so the suffix index it writes cannot be relied on.)
-    static const QRegularExpression dotted(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,9}){0,5}$"));
-    if (!dotted.match(text).hasMatch()) {
-        std::fprintf(stderr, "zorvid: --%s wants a version such as 2.1.0\n", qPrintable(name));
-        return false;
-    }
-    *value = text;
     return true;
 }
 
@@ -190,19 +184,16 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
          QStringLiteral("Time a client has to send its request (default %1).")
              .arg(requestTimeoutMs),
          QStringLiteral("MS")},
-        {QStringLiteral("current"),
-         QStringLiteral("Installed version until an update is installed (default %1).")
-             .arg(currentVersion),
-         QStringLiteral("VERSION")},
-        {QStringLiteral("update-available"),
-         QStringLiteral("Version that update checks find (default: none)."),
-         QStringLiteral("VERSION")},
-        {QStringLiteral("update-fails"), QStringLiteral("Update checks fail."), QString()},
-        {QStringLiteral("check-seconds"),
-         QStringLiteral("How long a check takes (default %1).").arg(checkSeconds),
+        {QStringLiteral("update-feed"),
+         QStringLiteral("Address of the update manifest instead of the one built in (the key "
+                        "and authorities stay the built-in ones); none: no feed."),
+         QStringLiteral("URL")},
+        {QStringLiteral("update-wait"),
+         QStringLiteral("Longest wait for the update feed (default %1).").arg(updateWaitSeconds),
          QStringLiteral("SECONDS")},
-        {QStringLiteral("download-seconds"),
-         QStringLiteral("How long a download takes (default %1).").arg(downloadSeconds),
+        {QStringLiteral("update-limit"),
+         QStringLiteral("Longest time for a check with its download (default %1).")
+             .arg(updateLimitSeconds),
          QStringLiteral("SECONDS")},
         {QStringLiteral("install-slot"),
          QStringLiteral("File where a downloaded update waits for the restart (default %1).")
@@ -239,18 +230,22 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
         storagePath = parser.value(QStringLiteral("storage"));
     if (parser.isSet(QStringLiteral("install-slot")))
         installSlot = parser.value(QStringLiteral("install-slot"));
-    checkFails = parser.isSet(QStringLiteral("update-fails"));
+    if (parser.isSet(QStringLiteral("update-feed")))
+        updateFeed = parser.value(QStringLiteral("update-feed"));
     const bool valid =
         readNumber(parser, QStringLiteral("phone-port"), 0, 65535, &phonePort) &&
         readNumber(parser, QStringLiteral("pairing-seconds"), 1, 86400, &pairingSeconds) &&
         readNumber(parser, QStringLiteral("pairing-attempts"), 1, 100, &pairingAttempts) &&
         readNumber(parser, QStringLiteral("request-timeout"), 100, 600000, &requestTimeoutMs) &&
-        readNumber(parser, QStringLiteral("check-seconds"), 0, 3600, &checkSeconds) &&
-        readNumber(parser, QStringLiteral("download-seconds"), 0, 3600, &downloadSeconds) &&
-        readVersion(parser, QStringLiteral("current"), &currentVersion) &&
-        readVersion(parser, QStringLiteral("update-available"), &offeredVersion);
+        readNumber(parser, QStringLiteral("update-wait"), 1, 600, &updateWaitSeconds) &&
+        readNumber(parser, QStringLiteral("update-limit"), 1, 86400, &updateLimitSeconds);
     if (!valid)
         return Outcome::Invalid;
+    if (!updateFeed.isEmpty() && updateFeed != QLatin1String("none") &&
+        !updateFeed.startsWith(QLatin1String("https://"))) {
+        std::fprintf(stderr, "zorvid: --update-feed wants an https:// address or none\n");
+        return Outcome::Invalid;
+    }
     if (stateDir.isEmpty() || installSlot.isEmpty() || storagePath.isEmpty()) {
         std::fprintf(stderr, "zorvid: --state-dir, --storage and --install-slot want a path\n");
         return Outcome::Invalid;

@@ -17,11 +17,10 @@ struct DaemonOptions {
     int pairingSeconds = 600;
     int pairingAttempts = 5;
     int requestTimeoutMs = 5000;
-    QString currentVersion = QStringLiteral("2.0.0");
-    QString offeredVersion;
-    bool checkFails = false;
-    int checkSeconds = 1;
-    int downloadSeconds = 3;
+    // Empty: the feed built in; "none": no feed.
+    QString updateFeed;
+    int updateWaitSeconds = 30;
+    int updateLimitSeconds = 1800;
     QString installSlot = QStringLiteral("/mnt/onboard/.kobo/KoboRoot.tgz");
 
     enum class Outcome { Run, HelpShown, Invalid };

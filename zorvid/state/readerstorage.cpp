@@ -176,6 +176,8 @@ void ReaderStorage::lost()
     daemonLog(QStringLiteral("the reader's storage %1 has gone: paired devices and updates wait "
                              "for it, and nothing is written until it is back")
                   .arg(mountPoint));
+    if (departure)
+        departure();
 }
 
 } // namespace zorvid

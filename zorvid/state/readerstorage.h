@@ -26,6 +26,8 @@ public:
     // It runs now if the storage is there, or else once it is mounted, and
     // again whenever it comes back. False when READ failed now.
     bool start(std::function<bool()> read);
+    // LEAVE runs whenever the state read goes away with its storage.
+    void onLeave(std::function<void()> leave) { departure = std::move(leave); }
     // Whether the state has been read and the storage is there: requests
     // that need the state are refused until then.
     bool isReady() const { return ready; }
@@ -51,6 +53,7 @@ private:
     // The state folder lies on the storage: otherwise it is always there.
     bool onStorage;
     std::function<bool()> arrival;
+    std::function<void()> departure;
     bool ready = false;
     QByteArray readMountId;
     dev_t stateDevice = 0;

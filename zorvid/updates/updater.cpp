@@ -1,4 +1,4 @@
-// updates/: the add-on's updates, from a check to an archive ready for the next start.
+// updates/: the add-on's updates, from the signed feed to an archive ready for the next start.
 
 #include "updates/updater.h"
 
@@ -6,45 +6,47 @@
 #include "process/daemonlog.h"
 #include "state/atomicfile.h"
 #include "state/readerstorage.h"
+#include "updates/httpsfetch.h"
+#include "updates/versions.h"
 
+#include <QCryptographicHash>
 #include <QFile>
-#include <QJsonDocument>
-#include <QStringList>
-#include <QVector>
+#include <QFileInfo>
 
-#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/statvfs.h>
 
 namespace zorvid {
 
 namespace {
 
-// The first line of an update this daemon stages, followed by its version.
-const QByteArray stagedMarker = "zorvi-update ";
+// Room a download leaves free on the storage, for Nickel and the books.
+constexpr qint64 storageMargin = 8 * 1024 * 1024;
+// Network failures of a download within one check before it gives up (the
+// next check goes on from there).
+constexpr int maxInterruptions = 3;
 
-// The numbers a version begins with: "2.10.1-beta" is {2, 10, 1}.
-QVector<int> versionNumbers(const QString &version)
+QByteArray sha256Of(const QString &path)
 {
-    QVector<int> numbers;
-    for (const QString &part : version.split(QLatin1Char('.'))) {
-        int digits = 0;
-        while (digits < part.size() && digits < 9 && part.at(digits).isDigit())
-            ++digits;
-        if (digits == 0)
-            break;
-        numbers.append(part.left(digits).toInt());
-        if (digits < part.size())
-            break;
-    }
-    while (!numbers.isEmpty() && numbers.last() == 0)
-        numbers.removeLast();
-    return numbers;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray chunk(64 * 1024, Qt::Uninitialized);
+    for (qint64 got; (got = file.read(chunk.data(), chunk.size())) > 0;)
+        hash.addData(chunk.constData(), int(got));
+    return file.error() == QFile::NoError ? hash.result() : QByteArray();
 }
 
-bool isNewer(const QString &candidate, const QString &installed)
+// Free bytes of the file system holding PATH; -1 when it cannot be told.
+qint64 freeBytes(const QString &path)
 {
-    const QVector<int> a = versionNumbers(candidate);
-    const QVector<int> b = versionNumbers(installed);
-    return std::lexicographical_compare(b.begin(), b.end(), a.begin(), a.end());
+    struct statvfs info;
+    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
+        return -1;
+    return qint64(info.f_bavail) * qint64(info.f_frsize);
 }
 
 } // namespace
@@ -54,39 +56,46 @@ Updater::Updater(const Settings &settings, ReaderStorage &storage, QObject *pare
     , settings(settings)
     , storage(storage)
 {
-    checkTimer.setSingleShot(true);
-    downloadTimer.setSingleShot(true);
-    connect(&checkTimer, &QTimer::timeout, this, &Updater::finishCheck);
-    connect(&downloadTimer, &QTimer::timeout, this, &Updater::finishDownload);
+    retryTimer.setSingleShot(true);
+    connect(&retryTimer, &QTimer::timeout, this, &Updater::download);
 }
+
+Updater::~Updater() = default;
 
 void Updater::start()
 {
-    checkTimer.stop();
-    downloadTimer.stop();
-    removeLeftovers(settings.installedFile);
+    suspend();
     state = State::Idle;
-    version.clear();
-    current = settings.factoryVersion;
-    QFile installed(settings.installedFile);
-    if (installed.open(QIODevice::ReadOnly)) {
-        const QString recorded = QJsonDocument::fromJson(installed.readAll())
-                                     .object()
-                                     .value(QLatin1String("installed"))
-                                     .toString();
-        if (!recorded.isEmpty())
-            current = recorded;
-    }
+    removeLeftovers(settings.stateFile);
+    kept = UpdateState::load(settings.stateFile);
+    UpdateState next = kept;
 
-    const QString staged = stagedVersion();
-    if (!staged.isEmpty() && isNewer(staged, current)) {
-        state = State::Ready;
-        version = staged;
-        daemonLog(QStringLiteral("update %1 is staged and ready to install").arg(staged));
-    } else if (!staged.isEmpty()) {
-        // Left behind by an installation cut short after the version was
-        // recorded: it is installed already.
-        QFile::remove(settings.installSlot);
+    if (!kept.staged.isEmpty()) {
+        if (compareVersions(kept.staged.version, builtVersion()) <= 0) {
+            // The firmware has installed it (and removed the slot's file):
+            // the release running is that one or a later one.
+            daemonLog(QStringLiteral("update %1 is installed").arg(kept.staged.version));
+            next.staged = UpdateState::Release();
+        } else if (slotHolds(kept.staged)) {
+            state = State::Ready;
+            manifest.version = kept.staged.version;
+            daemonLog(QStringLiteral("update %1 is staged and ready to install")
+                          .arg(kept.staged.version));
+        } else {
+            daemonLog(QStringLiteral("update %1 is no longer in %2")
+                          .arg(kept.staged.version, settings.installSlot));
+            next.staged = UpdateState::Release();
+        }
+    }
+    if (kept.download.isEmpty() || compareVersions(kept.download.version, builtVersion()) <= 0 ||
+        QFileInfo(settings.partialFile).size() > kept.download.size) {
+        next.download = UpdateState::Release();
+        QFile::remove(settings.partialFile);
+    }
+    if (!(next.staged == kept.staged && next.download == kept.download)) {
+        QString error;
+        if (!saveState(next, &error))
+            daemonLog(QStringLiteral("cannot update %1: %2").arg(settings.stateFile, error));
     }
     setFlag(state == State::Ready);
 }
@@ -97,12 +106,15 @@ QJsonObject Updater::status() const
     int progress = 0;
     if (state == State::Ready)
         progress = 100;
-    else if (state == State::Downloading && settings.downloadSeconds > 0)
-        progress = int(qMin<qint64>(99, downloadClock.elapsed() / (10 * settings.downloadSeconds)));
+    else if (state == State::Downloading && manifest.size > 0)
+        progress =
+            int(qMin<qint64>(99, (fetch ? fetch->held() : QFileInfo(settings.partialFile).size()) *
+                                     100 / manifest.size));
+    const bool named = state == State::Downloading || state == State::Ready;
     return jsonObject({{"state", QLatin1String(names[int(state)])},
-                       {"version", version},
+                       {"version", named ? manifest.version : QString()},
                        {"last", last},
-                       {"current", current},
+                       {"current", builtVersion()},
                        {"progress", progress}});
 }
 
@@ -117,102 +129,305 @@ bool Updater::check(QString *refusal)
         return false;
     }
     state = State::Checking;
-    checkTimer.start(settings.checkSeconds * 1000);
+    checkClock.start();
+    interruptions = 0;
+    // The answer to the request goes out first; the check follows.
+    QTimer::singleShot(0, this, &Updater::fetchManifest);
     return true;
 }
 
-void Updater::finishCheck()
+void Updater::fetchManifest()
 {
-    state = State::Idle;
-    if (settings.checkFails) {
-        last = QStringLiteral("failed");
-        daemonLog(QStringLiteral("update check failed: the update source cannot be reached"));
+    if (state != State::Checking)
+        return;
+    if (settings.feed.isEmpty()) {
+        fail(QStringLiteral("no update feed is built into this zorvid"), false);
         return;
     }
-    if (settings.offeredVersion.isEmpty() || !isNewer(settings.offeredVersion, current)) {
-        last = QStringLiteral("up_to_date");
-        daemonLog(QStringLiteral("update check: %1 is up to date").arg(current));
-        return;
-    }
-    if (QFile::exists(settings.installSlot) && stagedVersion().isEmpty()) {
-        last = QStringLiteral("blocked");
-        daemonLog(QStringLiteral("update check: %1 is offered, but %2 already holds another update")
-                      .arg(settings.offeredVersion, settings.installSlot));
-        return;
-    }
-    last = QStringLiteral("found");
-    state = State::Downloading;
-    version = settings.offeredVersion;
-    daemonLog(QStringLiteral("update check: downloading %1").arg(version));
-    downloadClock.start();
-    downloadTimer.start(settings.downloadSeconds * 1000);
+    HttpsFetch::Request request;
+    request.url = QUrl(settings.feed.manifestUrl);
+    request.rootsPem = settings.feed.rootsPem;
+    request.maxBytes = UpdateManifest::maxManifestBytes;
+    request.waitMs = settings.waitMs;
+    request.wholeMs = int(qMax<qint64>(1, settings.wholeMs - checkClock.elapsed()));
+    fetch.reset(new HttpsFetch(request));
+    connect(fetch.get(), &QThread::finished, this, &Updater::manifestFetched);
+    fetch->start();
 }
 
-void Updater::finishDownload()
+void Updater::manifestFetched()
 {
-    QString error;
-    if (!save(settings.installSlot, stagedMarker + version.toUtf8() + '\n', &error)) {
-        daemonLog(QStringLiteral("update %1 cannot be staged in %2: %3")
-                      .arg(version, settings.installSlot, error));
-        state = State::Idle;
-        last = QStringLiteral("failed");
-        version.clear();
+    const HttpsFetch::Result result = fetch->result();
+    fetch.reset();
+    if (result.outcome != HttpsFetch::Outcome::Done) {
+        fail(QStringLiteral("the manifest cannot be fetched: %1").arg(result.error), false);
         return;
     }
+    UpdateManifest offered;
+    QString error;
+    if (!offered.read(result.body, settings.feed.publicKey, &error)) {
+        fail(error, false);
+        return;
+    }
+    const int order = compareVersions(offered.version, builtVersion());
+    if (order == 0) {
+        state = State::Idle;
+        last = QStringLiteral("up_to_date");
+        daemonLog(QStringLiteral("update check: %1 is up to date").arg(builtVersion()));
+        return;
+    }
+    // A feed never goes back: an older release is a replayed manifest.
+    if (order < 0) {
+        fail(QStringLiteral("the feed offers %1, older than the running %2 (a replayed manifest)")
+                 .arg(offered.version, builtVersion()),
+             false);
+        return;
+    }
+    if (compareVersions(builtVersion(), offered.minVersion) < 0) {
+        fail(QStringLiteral("%1 updates only from %2 on, this is %3")
+                 .arg(offered.version, offered.minVersion, builtVersion()),
+             false);
+        return;
+    }
+    if (QFile::exists(settings.installSlot) && !slotHolds(UpdateState::of(offered))) {
+        state = State::Idle;
+        last = QStringLiteral("blocked");
+        daemonLog(QStringLiteral("update check: %1 is offered, but %2 already holds another update")
+                      .arg(offered.version, settings.installSlot));
+        return;
+    }
+    manifest = offered;
+    last = QStringLiteral("found");
+    daemonLog(QStringLiteral("update check: %1 is offered").arg(manifest.version));
+    if (QFile::exists(settings.installSlot)) {
+        // Staged by an earlier run that lost its record.
+        if (recordStaged())
+            becomeReady();
+        return;
+    }
+    if (!(kept.download == UpdateState::of(manifest))) {
+        // Another release than the one begun: begin again.
+        QFile::remove(settings.partialFile);
+        UpdateState next = kept;
+        next.download = UpdateState::of(manifest);
+        if (!saveState(next, &error)) {
+            fail(QStringLiteral("cannot record the download in %1: %2")
+                     .arg(settings.stateFile, error),
+                 true);
+            return;
+        }
+    }
+    state = State::Downloading;
+    download();
+}
+
+void Updater::download()
+{
+    if (state != State::Downloading)
+        return;
+    const qint64 held = qMax<qint64>(0, QFileInfo(settings.partialFile).size());
+    const qint64 room = freeBytes(settings.storagePath);
+    if (room >= 0 && room < manifest.size - held + storageMargin) {
+        fail(QStringLiteral("the reader's storage has %1 bytes free; %2 needs %3 more and "
+                            "leaves %4 free")
+                 .arg(room)
+                 .arg(manifest.version)
+                 .arg(manifest.size - held)
+                 .arg(storageMargin),
+             true);
+        return;
+    }
+    if (held == manifest.size) {
+        // All there already: only the hash is left to check.
+        stage(sha256Of(settings.partialFile));
+        return;
+    }
+    if (held > 0)
+        daemonLog(QStringLiteral("update %1: going on from byte %2 of %3")
+                      .arg(manifest.version)
+                      .arg(held)
+                      .arg(manifest.size));
+    else
+        daemonLog(QStringLiteral("update %1: downloading %2 bytes from %3")
+                      .arg(manifest.version)
+                      .arg(manifest.size)
+                      .arg(manifest.archive.toDisplayString()));
+    HttpsFetch::Request request;
+    request.url = manifest.archive;
+    request.rootsPem = settings.feed.rootsPem;
+    request.maxBytes = manifest.size;
+    request.file = settings.partialFile;
+    request.offset = held;
+    request.waitMs = settings.waitMs;
+    request.wholeMs = int(qMax<qint64>(1, settings.wholeMs - checkClock.elapsed()));
+    fetch.reset(new HttpsFetch(request));
+    connect(fetch.get(), &QThread::finished, this, &Updater::downloadFetched);
+    fetch->start();
+}
+
+void Updater::downloadFetched()
+{
+    const HttpsFetch::Result result = fetch->result();
+    const qint64 held = fetch->held();
+    fetch.reset();
+    switch (result.outcome) {
+    case HttpsFetch::Outcome::Done:
+        break;
+    case HttpsFetch::Outcome::Cancelled:
+        return;
+    case HttpsFetch::Outcome::Interrupted:
+        if (++interruptions < maxInterruptions && checkClock.elapsed() < settings.wholeMs) {
+            daemonLog(QStringLiteral("update %1: %2 after %3 of %4 bytes; trying again")
+                          .arg(manifest.version, result.error)
+                          .arg(held)
+                          .arg(manifest.size));
+            retryTimer.start(1000 * interruptions);
+            return;
+        }
+        fail(QStringLiteral("the download of %1 stopped at byte %2 of %3: %4; the next check "
+                            "goes on from there")
+                 .arg(manifest.version)
+                 .arg(held)
+                 .arg(manifest.size)
+                 .arg(result.error),
+             false);
+        return;
+    case HttpsFetch::Outcome::Refused:
+    case HttpsFetch::Outcome::StorageFailed:
+        fail(QStringLiteral("the download of %1 failed: %2").arg(manifest.version, result.error),
+             true);
+        return;
+    }
+    if (held != manifest.size) {
+        fail(QStringLiteral("the archive of %1 has %2 bytes, the manifest says %3")
+                 .arg(manifest.version)
+                 .arg(held)
+                 .arg(manifest.size),
+             true);
+        return;
+    }
+    stage(result.sha256);
+}
+
+void Updater::stage(const QByteArray &sha256)
+{
+    if (sha256 != manifest.sha256) {
+        fail(QStringLiteral("the archive of %1 does not have the manifest's SHA-256")
+                 .arg(manifest.version),
+             true);
+        return;
+    }
+    if (QFile::exists(settings.installSlot)) {
+        // Put there while this one downloaded; the download waits for it.
+        state = State::Idle;
+        last = QStringLiteral("blocked");
+        daemonLog(QStringLiteral("update %1 is downloaded, but %2 now holds another update")
+                      .arg(manifest.version, settings.installSlot));
+        return;
+    }
+    // The slot's archive is recorded as ours before it is there: cut short
+    // in between, the next start finds the slot empty and forgets it.
+    if (!recordStaged())
+        return;
+    if (std::rename(QFile::encodeName(settings.partialFile).constData(),
+                    QFile::encodeName(settings.installSlot).constData()) != 0) {
+        fail(QStringLiteral("%1 cannot become %2: %3")
+                 .arg(settings.partialFile, settings.installSlot,
+                      QString::fromLocal8Bit(std::strerror(errno))),
+             true);
+        return;
+    }
+    becomeReady();
+}
+
+bool Updater::recordStaged()
+{
+    UpdateState next = kept;
+    next.staged = UpdateState::of(manifest);
+    next.download = UpdateState::Release();
+    QString error;
+    if (saveState(next, &error))
+        return true;
+    fail(QStringLiteral("cannot record the update in %1: %2").arg(settings.stateFile, error), true);
+    return false;
+}
+
+void Updater::becomeReady()
+{
     state = State::Ready;
     setFlag(true);
-    daemonLog(QStringLiteral("update %1 is ready to install").arg(version));
+    daemonLog(QStringLiteral("update %1 is ready to install").arg(manifest.version));
+}
+
+void Updater::fail(const QString &reason, bool discard)
+{
+    state = State::Idle;
+    last = QStringLiteral("failed");
+    daemonLog(QStringLiteral("update check failed: %1").arg(reason));
+    if (discard)
+        discardDownload();
+}
+
+void Updater::discardDownload()
+{
+    QFile::remove(settings.partialFile);
+    if (kept.download.isEmpty())
+        return;
+    UpdateState next = kept;
+    next.download = UpdateState::Release();
+    QString error;
+    if (!saveState(next, &error))
+        daemonLog(QStringLiteral("cannot update %1: %2").arg(settings.stateFile, error));
 }
 
 Updater::Installation Updater::install()
 {
     if (state != State::Ready)
         return Installation::NothingReady;
-    if (stagedVersion() != version) {
-        daemonLog(
-            QStringLiteral("update %1 is no longer in %2").arg(version, settings.installSlot));
+    if (!slotHolds(kept.staged)) {
+        daemonLog(QStringLiteral("update %1 is no longer in %2")
+                      .arg(kept.staged.version, settings.installSlot));
         state = State::Idle;
         last = QStringLiteral("failed");
-        version.clear();
         setFlag(false);
         return Installation::SlotLost;
     }
-    // The version is recorded before the slot is cleared: cut short in
-    // between, the next start finds the update installed and the slot stale.
-    QString error;
-    const QByteArray record = QJsonDocument(jsonObject({{"installed", version}})).toJson();
-    if (!save(settings.installedFile, record, &error)) {
-        daemonLog(QStringLiteral("cannot record the installed version in %1: %2")
-                      .arg(settings.installedFile, error));
-        return Installation::NotSaved;
+    daemonLog(QStringLiteral("restarting to install %1 over %2")
+                  .arg(kept.staged.version, builtVersion()));
+    return Installation::Restarting;
+}
+
+void Updater::suspend()
+{
+    retryTimer.stop();
+    if (!fetch)
+        return;
+    fetch->disconnect(this);
+    fetch.reset();
+    if (state == State::Checking || state == State::Downloading) {
+        state = State::Idle;
+        last = QStringLiteral("failed");
+        daemonLog(QStringLiteral("update check stopped: the reader's storage went away"));
     }
-    QFile::remove(settings.installSlot);
-    setFlag(false);
-    daemonLog(QStringLiteral("installed %1 over %2").arg(version, current));
-    current = version;
-    version.clear();
-    state = State::Idle;
-    last = QStringLiteral("none");
-    return Installation::Installed;
 }
 
-bool Updater::save(const QString &path, const QByteArray &bytes, QString *error)
+bool Updater::slotHolds(const UpdateState::Release &release) const
 {
-    if (storage.canWrite())
-        return replaceFile(path, bytes, error, storage.deviceFor(path));
-    *error = QStringLiteral("the reader's storage is not mounted");
-    return false;
+    return !release.isEmpty() && QFileInfo(settings.installSlot).size() == release.size &&
+           sha256Of(settings.installSlot) == release.sha256;
 }
 
-QString Updater::stagedVersion() const
+bool Updater::saveState(const UpdateState &next, QString *error)
 {
-    QFile slot(settings.installSlot);
-    if (!slot.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray line = slot.readLine(256).trimmed();
-    if (!line.startsWith(stagedMarker))
-        return QString();
-    return QString::fromUtf8(line.mid(stagedMarker.size()));
+    if (!storage.canWrite()) {
+        *error = QStringLiteral("the reader's storage is not mounted");
+        return false;
+    }
+    if (!replaceFile(settings.stateFile, next.toJson(), error,
+                     storage.deviceFor(settings.stateFile)))
+        return false;
+    kept = next;
+    return true;
 }
 
 void Updater::setFlag(bool present)

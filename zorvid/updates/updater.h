@@ -1,75 +1,104 @@
 #pragma once
 
+#include "updates/feedtrust.h"
+#include "updates/updatemanifest.h"
+#include "updates/updatestate.h"
+
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 namespace zorvid {
 
+class HttpsFetch;
 class ReaderStorage;
 
-// The add-on's updates in the stand-in world. A check takes a while and then
-// finds the version offered on the command line, or nothing, or fails; a
-// newer version is downloaded for a while and then staged in the install
-// slot (the file the reader unpacks at its next start), and the ready flag
-// is created. Installing records the new version as the installed one and
-// clears the slot and the flag, as the reader's restart would.
+// The add-on's updates. A check fetches the feed's signed manifest over
+// HTTPS; a newer release than the one running is downloaded, resumably, to
+// a file of the state folder that Nickel does not take for a book, checked
+// against the manifest's size and SHA-256, and renamed into the install
+// slot, where the reader's firmware unpacks it at the next start; then the
+// ready flag is created. Whatever is refused leaves nothing on the storage;
+// a download cut by the network is kept, and the next check goes on from
+// where it stopped, as long as the manifest is the same.
 class Updater : public QObject {
 public:
     struct Settings {
-        // Installed until an update has been installed.
-        QString factoryVersion;
-        // Offered by the update source; empty: nothing offered.
-        QString offeredVersion;
-        bool checkFails = false;
-        int checkSeconds = 1;
-        int downloadSeconds = 3;
+        FeedTrust feed;
+        // The reader's storage, whose free room a download must leave.
+        QString storagePath;
         QString installSlot;
         QString readyFlag;
-        // Where the installed version is kept across restarts.
-        QString installedFile;
+        // What is kept across restarts (UpdateState), and the archive
+        // while it downloads.
+        QString stateFile;
+        QString partialFile;
+        // The longest wait for the feed, and for a whole check and download.
+        int waitMs = 30000;
+        int wholeMs = 30 * 60 * 1000;
     };
 
-    enum class Installation { Installed, NothingReady, SlotLost, NotSaved };
+    enum class Installation { Restarting, NothingReady, SlotLost };
 
     Updater(const Settings &settings, ReaderStorage &storage, QObject *parent = nullptr);
+    ~Updater() override;
 
-    // Reads the installed version and an update already staged by an
-    // earlier run (which is ready again), and makes the flag agree. Run
+    // Reads what an earlier run left: an update staged in the slot (ready
+    // again while it is newer than the running version, forgotten once it
+    // is installed) and a download to go on with. Makes the flag agree. Run
     // again when the reader's storage comes back.
     void start();
     // The body of GET "/update": "state" ("idle", "checking", "downloading",
     // "ready"), "version", "last" ("none", "up_to_date", "found", "blocked",
-    // "failed"), "current" and "progress" (percent of the download).
+    // "failed"), "current" (the running version) and "progress" (percent of
+    // the download).
     QJsonObject status() const;
     // Starts a check; false with the reason while busy or ready.
     bool check(QString *refusal);
-    // Installs the ready update.
+    // Whether the ready update is still in the slot, for the restart that
+    // installs it.
     Installation install();
-    QString installedVersion() const { return current; }
+    // Stops a download at once, keeping what it received: the storage is
+    // going away.
+    void suspend();
 
 private:
     enum class State { Idle, Checking, Downloading, Ready };
 
-    void finishCheck();
-    void finishDownload();
-    // The version of the update staged by this daemon; empty when the slot
-    // is empty or holds someone else's file.
-    QString stagedVersion() const;
+    void fetchManifest();
+    void manifestFetched();
+    void download();
+    void downloadFetched();
+    // Moves the downloaded archive into the slot once its hash is the
+    // manifest's.
+    void stage(const QByteArray &sha256);
+    bool recordStaged();
+    void becomeReady();
+    // Ends the check: "failed", the reason logged, and with DISCARD nothing
+    // of the download kept.
+    void fail(const QString &reason, bool discard);
+    void discardDownload();
+    // Whether the slot holds the archive of RELEASE.
+    bool slotHolds(const UpdateState::Release &release) const;
+    bool saveState(const UpdateState &next, QString *error);
     void setFlag(bool present);
-    bool save(const QString &path, const QByteArray &bytes, QString *error);
 
     Settings settings;
     ReaderStorage &storage;
     State state = State::Idle;
-    QString version;
     QString last = QStringLiteral("none");
-    QString current;
-    QTimer checkTimer;
-    QTimer downloadTimer;
-    QElapsedTimer downloadClock;
+    UpdateState kept;
+    UpdateManifest manifest;
+    std::unique_ptr<HttpsFetch> fetch;
+    // Network failures a download has met in this check.
+    int interruptions = 0;
+    QTimer retryTimer;
+    // Since the check began, for its bound.
+    QElapsedTimer checkClock;
 };
 
 } // namespace zorvid
