@@ -9,7 +9,8 @@ set(mbedtls ${ZORVI_SOURCES}/mbedtls)
 file(GLOB mbedtls_sources ${mbedtls}/library/*.c)
 add_library(zorvid_mbedtls STATIC ${mbedtls_sources})
 target_include_directories(zorvid_mbedtls SYSTEM PUBLIC ${mbedtls}/include)
-target_compile_options(zorvid_mbedtls PRIVATE -w)
+# A section per function, so that zorvid's link keeps only what it calls.
+target_compile_options(zorvid_mbedtls PRIVATE -w -ffunction-sections -fdata-sections)
 set_target_properties(zorvid_mbedtls PROPERTIES AUTOMOC OFF)
 add_library(zorvi::mbedtls ALIAS zorvid_mbedtls)
 
@@ -20,7 +21,8 @@ ExternalProject_Add(zorvid_sodium_build
     PREFIX ${sodium}
     CONFIGURE_COMMAND <SOURCE_DIR>/configure --quiet --host=arm-linux-gnueabihf
         --prefix=<INSTALL_DIR> --disable-shared --enable-static --enable-minimal
-        --disable-ssp --without-pthreads CC=${CMAKE_C_COMPILER} "CFLAGS=-O2 -fPIC"
+        --disable-ssp --without-pthreads CC=${CMAKE_C_COMPILER}
+        "CFLAGS=-O2 -fPIC -ffunction-sections -fdata-sections"
         ac_cv_func_getrandom=no ac_cv_func_getentropy=no ac_cv_func_explicit_bzero=no
         ac_cv_func_arc4random=no ac_cv_func_arc4random_buf=no
     BUILD_COMMAND make --silent

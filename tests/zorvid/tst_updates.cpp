@@ -321,7 +321,7 @@ private slots:
         QCOMPARE(checkAndWait(), ready ? QStringLiteral("ready") : QStringLiteral("idle"));
         QCOMPARE(field("last"), last);
         QCOMPARE(field("current"), builtVersion);
-        QTRY_VERIFY2_WITH_TIMEOUT(daemon.log().count(logged) == 1, qPrintable(daemon.log()), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(daemon.log().count(logged), 1, 2000);
         QCOMPARE(QFile::exists(readyFlag), ready);
         if (ready) {
             QCOMPARE(field("version"), version);
@@ -457,6 +457,10 @@ private slots:
         QCOMPARE(field("state"), state);
         QCOMPARE(field("current"), builtVersion);
         QCOMPARE(QFile::exists(readyFlag), state == "ready");
+        // What is forgotten is forgotten on the storage too.
+        QCOMPARE(readFile(storage.stateDir() + "/update.json").contains("\"version\""),
+                 state == "ready");
+        QVERIFY2(!daemon.log().contains("cannot"), qPrintable(daemon.log()));
         QCOMPARE(DaemonClient().restartForUpdate(), state == "ready");
         if (state != "ready")
             return;

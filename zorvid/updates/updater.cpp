@@ -40,11 +40,12 @@ QByteArray sha256Of(const QString &path)
     return file.error() == QFile::NoError ? hash.result() : QByteArray();
 }
 
-// Free bytes of the file system holding PATH; -1 when it cannot be told.
+// Free bytes of the file system holding PATH; -1 when it cannot be told
+// (some FUSE file systems report no sizes at all).
 qint64 freeBytes(const QString &path)
 {
     struct statvfs info;
-    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0)
+    if (::statvfs(QFile::encodeName(path).constData(), &info) != 0 || info.f_blocks == 0)
         return -1;
     return qint64(info.f_bavail) * qint64(info.f_frsize);
 }
@@ -92,9 +93,10 @@ void Updater::start()
         next.download = UpdateState::Release();
         QFile::remove(settings.partialFile);
     }
+    // Run as the storage's state is read, when it is known to be there.
     if (!(next.staged == kept.staged && next.download == kept.download)) {
         QString error;
-        if (!saveState(next, &error))
+        if (!writeState(next, &error))
             daemonLog(QStringLiteral("cannot update %1: %2").arg(settings.stateFile, error));
     }
     setFlag(state == State::Ready);
@@ -419,10 +421,14 @@ bool Updater::slotHolds(const UpdateState::Release &release) const
 
 bool Updater::saveState(const UpdateState &next, QString *error)
 {
-    if (!storage.canWrite()) {
-        *error = QStringLiteral("the reader's storage is not mounted");
-        return false;
-    }
+    if (storage.canWrite())
+        return writeState(next, error);
+    *error = QStringLiteral("the reader's storage is not mounted");
+    return false;
+}
+
+bool Updater::writeState(const UpdateState &next, QString *error)
+{
     if (!replaceFile(settings.stateFile, next.toJson(), error,
                      storage.deviceFor(settings.stateFile)))
         return false;

@@ -85,6 +85,8 @@ private:
     // Whether the slot holds the archive of RELEASE.
     bool slotHolds(const UpdateState::Release &release) const;
     bool saveState(const UpdateState &next, QString *error);
+    // The same without asking the storage whether it is there.
+    bool writeState(const UpdateState &next, QString *error);
     void setFlag(bool present);
 
     Settings settings;
