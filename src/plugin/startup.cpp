@@ -16,6 +16,10 @@
 #include <QFile>
 #include <QThread>
 
+// The version the add-on was built as, beside zorvid's the same: kept in
+// the library for whoever looks at an installed one (strings libzorvi.so).
+extern "C" __attribute__((used)) const char zorviVersion[] = "zorvi-version " ZORVI_VERSION;
+
 namespace {
 
 const int failsafeMs = 20000;

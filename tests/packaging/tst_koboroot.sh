@@ -2,8 +2,9 @@
 # Checks KoboRoot.tgz: exactly the add-on's library in Nickel's imageformats
 # folder, zorvid and zorvid-keeper in /usr/local/zorvi, the udev rule, and
 # the folders above them, sorted, owned by root, with fixed time stamps and
-# modes; the programs stripped and built for the reader; and the same bytes
-# again when packed from copies with other time stamps and another umask.
+# modes; the programs stripped, built for the reader and of one version; and
+# the same bytes again when packed from copies with other time stamps and
+# another umask.
 #   tst_koboroot.sh ARCHIVE STRIP LIBRARY ZORVID KEEPER RULES WORKDIR
 set -eu
 archive=$1 strip=$2 library=$3 zorvid=$4 keeper=$5 rules=$6 work=$7
@@ -42,6 +43,11 @@ readelf --dyn-syms -W "$library" | awk '$7 != "UND" { print $8 }' | sort > "$wor
 readelf --dyn-syms -W "$packed" | awk '$7 != "UND" { print $8 }' | sort > "$work/packed.syms"
 cmp -s "$work/built.syms" "$work/packed.syms" || fail "stripping changed the exported symbols"
 cmp -s "$rules" "$work/etc/udev/rules.d/98-zorvi.rules" || fail "the udev rule differs"
+# The add-on and zorvid carry the one version of the build.
+version=$(strings "$packed" | grep '^zorvi-version ' || true)
+[ -n "$version" ] || fail "the library carries no version"
+[ "$(strings "$work/usr/local/zorvi/zorvid" | grep '^zorvi-version ')" = "$version" ] ||
+    fail "zorvid does not carry the library's $version"
 
 for file in "$library" "$zorvid" "$keeper" "$rules"; do
     cp "$file" "$work/copy.$(basename "$file")"

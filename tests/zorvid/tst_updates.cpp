@@ -288,6 +288,16 @@ private slots:
             << QStringList{"--redirect", "/KoboRoot.tgz=https://elsewhere.test/KoboRoot.tgz"}
             << none << empty << "failed"
             << "redirected elsewhere, to https://elsewhere.test/";
+        QTest::newRow("bytes beyond the declared length")
+            << newer << none << "signing"
+            << "feed" << QStringList{"--junk-after", "/manifest.json"} << none << empty << "found"
+            << "update " + newer + " is ready to install";
+        QTest::newRow("a resumed range that starts elsewhere")
+            << newer << none << "signing"
+            << "feed"
+            << QStringList{"--cut", "/KoboRoot.tgz=700000", "--range-from", "/KoboRoot.tgz=5"}
+            << none << empty << "failed"
+            << "range does not go on from byte 700000";
         QTest::newRow("a manifest far larger than any real one")
             << newer << QStringList{"--pad", "70000"} << "signing"
             << "feed" << none << none << empty << "failed"
@@ -365,34 +375,36 @@ private slots:
     // in between, starts it again; the result is the archive either way.
     void downloadGoesOnWhereItStopped_data()
     {
+        QTest::addColumn<QStringList>("server");
         QTest::addColumn<bool>("restart");
-        QTest::addColumn<bool>("ranges");
         QTest::addColumn<bool>("newRelease");
         QTest::addColumn<QString>("lastRange");
 
-        const QString cut = QStringLiteral("bytes=700000-");
-        QTest::newRow("the connection dropped") << false << true << false << cut;
-        QTest::newRow("zorvid stopped in between") << true << true << false << cut;
-        QTest::newRow("a server without ranges") << false << false << false << cut;
-        QTest::newRow("a new release in between") << true << true << true << QString();
+        const QStringList cut{"--cut", "/KoboRoot.tgz=700000"};
+        const QString from = QStringLiteral("bytes=700000-");
+        QTest::newRow("the connection dropped") << cut << false << false << from;
+        QTest::newRow("the feed went silent")
+            << QStringList{"--hang", "/KoboRoot.tgz=700000"} << false << false << from;
+        QTest::newRow("zorvid stopped in between") << cut << true << false << from;
+        QTest::newRow("a server without ranges")
+            << (QStringList(cut) << "--no-ranges") << false << false << from;
+        QTest::newRow("a new release in between") << cut << true << true << QString();
     }
 
     void downloadGoesOnWhereItStopped()
     {
+        QFETCH(QStringList, server);
         QFETCH(bool, restart);
-        QFETCH(bool, ranges);
         QFETCH(bool, newRelease);
         QFETCH(QString, lastRange);
 
         Feed feed;
-        QStringList behaviour{"--cut", "/KoboRoot.tgz=700000"};
-        if (!ranges)
-            behaviour << "--no-ranges";
-        QVERIFY(feed.start("feed", behaviour));
+        QVERIFY(feed.start("feed", server));
         QVERIFY(feed.publish(nextVersion()));
         const Storage storage;
         const QStringList arguments =
-            storage.arguments() + QStringList{"--update-feed", feed.url("manifest.json")};
+            storage.arguments() +
+            QStringList{"--update-feed", feed.url("manifest.json"), "--update-wait", "2"};
         Zorvid daemon;
         QVERIFY(daemon.start(arguments));
         QVERIFY(DaemonClient().checkForUpdate());

@@ -11,6 +11,9 @@ can misbehave as feeds must be survived, each for one path:
   --redirect PATH=URL answers 302 to URL
   --cut PATH=N        the first reply sends N bytes of the body, then drops
                       the connection; later ones are whole
+  --hang PATH=N       the same, but the first reply goes silent instead
+  --junk-after PATH   sends bytes beyond the Content-Length it declares
+  --range-from PATH=N answers a range from byte N, whatever was asked
   --no-ranges         ignores Range and always sends the whole file
 
 For tests and the emulated reader's update walk:
@@ -48,10 +51,15 @@ def main():
     parser.add_argument("--garbage", action="append", default=[])
     parser.add_argument("--redirect", action="append")
     parser.add_argument("--cut", action="append")
+    parser.add_argument("--hang", action="append")
+    parser.add_argument("--junk-after", action="append", default=[])
+    parser.add_argument("--range-from", action="append")
     parser.add_argument("--no-ranges", action="store_true")
     arguments = parser.parse_args()
     redirects = pairs(arguments.redirect)
     cuts = {path: int(count) for path, count in pairs(arguments.cut).items()}
+    hangs = {path: int(count) for path, count in pairs(arguments.hang).items()}
+    range_from = {path: int(count) for path, count in pairs(arguments.range_from).items()}
     stopping = threading.Event()
 
     class Handler(http.server.BaseHTTPRequestHandler):
@@ -85,7 +93,7 @@ def main():
             start = 0
             match = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range", ""))
             if match and not arguments.no_ranges:
-                start = int(match.group(1))
+                start = range_from.get(path, int(match.group(1)))
                 if start >= len(content):
                     self.send_response(416)
                     self.send_header("Content-Range", "bytes */%d" % len(content))
@@ -106,6 +114,14 @@ def main():
                 self.wfile.write(body[:count])
                 self.wfile.flush()
                 self.connection.shutdown(socket.SHUT_RDWR)
+                return
+            if path in hangs:
+                self.wfile.write(body[:hangs.pop(path)])
+                self.wfile.flush()
+                stopping.wait()
+                return
+            if path in arguments.junk_after:
+                self.wfile.write(body + b"junk beyond the length" * 100)
                 return
             if path in arguments.trickle:
                 for index in range(len(body)):

@@ -1,5 +1,8 @@
 #include "process/daemonoptions.h"
 
+#include "updates/feedtrust.h"
+#include "updates/versions.h"
+
 #include <QCommandLineParser>
 
 #include <cstdio>
@@ -106,10 +109,10 @@ zorvid did not put there makes it "blocked". Whatever is refused (a bad or
 missing signature, another key's, a size or hash that differs, a server
 that redirects elsewhere, sends garbage or shows another certificate, a
 storage without room) ends "failed" with a log line and leaves nothing on
-the storage. A download that the network cuts is tried again twice, then
-kept: the next check goes on from there, for the same manifest. Each wait
-for the feed is bounded by --update-wait, a whole check and its download
-by --update-limit. A ready update stays ready across a restart of zorvid and
+the storage. A download that the network cuts (a dropped connection, or
+silence longer than --update-wait) is tried again twice, then kept: the next
+check goes on from there, for the same manifest. A check with its download
+that takes longer than --update-limit is refused. A ready update stays ready across a restart of zorvid and
 is forgotten once the running version has caught up with it.
 POST /update/restart answers 202 while the update is in the slot and exits
 with status 3: the reader is to restart and install it.
@@ -146,6 +149,10 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
     parser.addOption(help);
+    const QCommandLineOption version(
+        QStringLiteral("version"),
+        QStringLiteral("Show the version and the update feed built in."));
+    parser.addOption(version);
     // Name, description and the name of its value (none for a switch).
     const struct {
         QString name, description, valueName;
@@ -210,6 +217,12 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
     if (parser.isSet(help)) {
         std::fputs(qPrintable(parser.helpText()), stdout);
         std::fputs(details, stdout);
+        return Outcome::HelpShown;
+    }
+    if (parser.isSet(version)) {
+        std::printf("zorvid %s\nupdate feed: %s\n", qPrintable(builtVersion()),
+                    FeedTrust::builtIn().isEmpty() ? "none"
+                                                   : qPrintable(FeedTrust::builtIn().manifestUrl));
         return Outcome::HelpShown;
     }
     if (!parser.positionalArguments().isEmpty()) {

@@ -61,20 +61,31 @@ struct Bounds {
     Clock::time_point end;
     const std::atomic<bool> *cancelled;
 
+    // False, with the failure, once cancelled or past the whole bound: looked
+    // at before every read and write too, so that a feed that never lets the
+    // socket run dry is stopped as well.
+    bool inTime(Failure *failure) const
+    {
+        if (*cancelled)
+            return failure->set(Outcome::Cancelled, QStringLiteral("cancelled"));
+        // A feed that takes longer than the whole bound is not waited for again.
+        if (Clock::now() >= end)
+            return failure->set(Outcome::Refused,
+                                QStringLiteral("the feed took longer than allowed"));
+        return true;
+    }
+
     bool waitFor(int fd, short events, Failure *failure) const
     {
         const Clock::time_point waitEnd = Clock::now() + std::chrono::milliseconds(waitMs);
         for (;;) {
-            if (*cancelled)
-                return failure->set(Outcome::Cancelled, QStringLiteral("cancelled"));
+            if (!inTime(failure))
+                return false;
             const Clock::time_point now = Clock::now();
-            // A feed that stalls is not waited for again.
-            if (now >= end)
-                return failure->set(Outcome::Refused,
-                                    QStringLiteral("the feed took longer than allowed"));
+            // Silence, as when Wi-Fi goes: what came may be resumed.
             if (now >= waitEnd)
                 return failure->set(
-                    Outcome::Refused,
+                    Outcome::Interrupted,
                     QStringLiteral("the feed did not answer for %1 s").arg(waitMs / 1000.0));
             const auto left = std::min(std::min(waitEnd, end) - now,
                                        Clock::duration(std::chrono::milliseconds(200)));
@@ -115,7 +126,9 @@ public:
 
     bool open(const QUrl &url, mbedtls_x509_crt *roots, mbedtls_ctr_drbg_context *random)
     {
-        if (!connectTo(url.host(), url.port(443)))
+        // A name outside ASCII is looked up, sent and checked in its ASCII form.
+        const QString host = url.host(QUrl::FullyEncoded);
+        if (!connectTo(host, url.port(443)))
             return false;
         int status =
             mbedtls_ssl_config_defaults(&config, MBEDTLS_SSL_IS_CLIENT,
@@ -130,7 +143,7 @@ public:
         }
         // The host name is both sent (SNI) and what the certificate must name.
         if (status == 0)
-            status = mbedtls_ssl_set_hostname(&ssl, url.host().toUtf8().constData());
+            status = mbedtls_ssl_set_hostname(&ssl, host.toLatin1().constData());
         if (status != 0)
             return failure->set(Outcome::Refused,
                                 QStringLiteral("TLS cannot be set up: %1").arg(mbedError(status)));
@@ -144,11 +157,11 @@ public:
                                              mbedtls_ssl_get_verify_result(&ssl));
                 return failure->set(Outcome::Refused,
                                     QStringLiteral("the certificate of %1 is not the feed's: %2")
-                                        .arg(url.host(), QString::fromLatin1(info).simplified()));
+                                        .arg(host, QString::fromLatin1(info).simplified()));
             }
             return failure->set(Outcome::Refused, QStringLiteral("the TLS handshake with %1 "
                                                                  "failed: %2")
-                                                      .arg(url.host(), mbedError(status)));
+                                                      .arg(host, mbedError(status)));
         }
         return true;
     }
@@ -178,8 +191,10 @@ public:
                 mbedtls_ssl_read(&ssl, reinterpret_cast<unsigned char *>(buffer), size_t(size));
             if (got == MBEDTLS_ERR_SSL_WANT_READ || got == MBEDTLS_ERR_SSL_WANT_WRITE)
                 continue;
-            if (got == MBEDTLS_ERR_SSL_PEER_CLOSE_NOTIFY)
+            if (got == MBEDTLS_ERR_SSL_PEER_CLOSE_NOTIFY) {
+                notified = true;
                 return 0;
+            }
             if (got < 0) {
                 failure->set(Outcome::Interrupted,
                              QStringLiteral("receiving failed: %1").arg(mbedError(got)));
@@ -188,6 +203,10 @@ public:
             return got;
         }
     }
+
+    // Whether the stream ended as the server closes it (TLS's close
+    // notification), not cut by the network or someone on the way.
+    bool endedCleanly() const { return notified; }
 
 private:
     bool connectTo(const QString &host, int port)
@@ -235,6 +254,8 @@ private:
     static int send(void *context, const unsigned char *bytes, size_t size)
     {
         auto *channel = static_cast<TlsChannel *>(context);
+        if (!channel->bounds.inTime(channel->failure))
+            return MBEDTLS_ERR_NET_SEND_FAILED;
         for (;;) {
             const ssize_t sent = ::send(channel->fd, bytes, size, MSG_NOSIGNAL);
             if (sent >= 0)
@@ -255,6 +276,8 @@ private:
     static int receive(void *context, unsigned char *bytes, size_t size)
     {
         auto *channel = static_cast<TlsChannel *>(context);
+        if (!channel->bounds.inTime(channel->failure))
+            return MBEDTLS_ERR_NET_RECV_FAILED;
         for (;;) {
             const ssize_t got = ::recv(channel->fd, bytes, size, 0);
             if (got >= 0)
@@ -275,6 +298,7 @@ private:
     const Bounds bounds;
     Failure *failure;
     int fd = -1;
+    bool notified = false;
     mbedtls_ssl_context ssl;
     mbedtls_ssl_config config;
 };
@@ -293,11 +317,20 @@ struct ReplyHead {
         return QByteArray();
     }
 
+    int fieldCount(const char *name) const
+    {
+        int count = 0;
+        for (const auto &entry : fields)
+            count += entry.first == name;
+        return count;
+    }
+
     bool parse(const QByteArray &head)
     {
         const QList<QByteArray> lines = head.split('\n');
         const QByteArray statusLine = lines.value(0).trimmed();
-        if (!statusLine.startsWith("HTTP/1.") || statusLine.size() < 12 || statusLine.at(8) != ' ')
+        if (!statusLine.startsWith("HTTP/1.") || statusLine.size() < 12 ||
+            statusLine.at(8) != ' ' || (statusLine.size() > 12 && statusLine.at(12) != ' '))
             return false;
         bool ok = false;
         status = statusLine.mid(9, 3).toInt(&ok);
@@ -545,18 +578,29 @@ void HttpsFetch::run()
             failure.set(Outcome::Interrupted, QStringLiteral("the feed is unavailable (503)"));
             break;
         }
-        const qint64 length = byteCount(head.field("content-length"));
+        const QByteArray declared = head.field("content-length");
+        const qint64 length = byteCount(declared);
+        if ((!declared.isNull() && length < 0) || head.fieldCount("content-length") > 1) {
+            failure.set(Outcome::Refused, QStringLiteral("the feed's reply has a broken length"));
+            break;
+        }
         qint64 keep = 0;
         if (head.status == 206 && request.offset > 0) {
-            // "bytes FIRST-LAST/TOTAL", which must go on where the file ends.
+            // "bytes FIRST-LAST/TOTAL", which must go on where the file ends
+            // and reach the end of what was asked for.
             const QByteArray range = head.field("content-range");
             const int dash = range.indexOf('-');
             const int slash = range.indexOf('/');
+            const qint64 last = byteCount(range.mid(dash + 1, slash - dash - 1));
+            const qint64 total = byteCount(range.mid(slash + 1));
             if (!range.startsWith("bytes ") || dash < 0 || slash < dash ||
-                byteCount(range.mid(6, dash - 6)) != request.offset) {
+                byteCount(range.mid(6, dash - 6)) != request.offset || total != request.maxBytes ||
+                last != total - 1 || (length >= 0 && length != total - request.offset)) {
                 failure.set(Outcome::Refused,
-                            QStringLiteral("the feed's range does not go on from byte %1")
-                                .arg(request.offset));
+                            QStringLiteral("the feed's range does not go on from byte %1 to the "
+                                           "end of %2")
+                                .arg(request.offset)
+                                .arg(request.maxBytes));
                 break;
             }
             keep = request.offset;
@@ -573,6 +617,9 @@ void HttpsFetch::run()
                             .arg(request.maxBytes));
             break;
         }
+        // Nothing after the declared length is the body's.
+        if (length >= 0 && received.size() > length)
+            received.truncate(int(length));
         if (!sink.start(keep) || !sink.append(received.constData(), received.size()))
             break;
         qint64 body = received.size();
@@ -583,11 +630,11 @@ void HttpsFetch::run()
             if (got < 0)
                 break;
             if (got == 0) {
-                if (length >= 0)
-                    failure.set(Outcome::Interrupted,
-                                QStringLiteral("the connection dropped after %1 of %2 bytes")
-                                    .arg(keep + body)
-                                    .arg(keep + length));
+                // Without a length, only the server's own close ends the body.
+                if (length >= 0 || !channel.endedCleanly())
+                    failure.set(
+                        Outcome::Interrupted,
+                        QStringLiteral("the connection dropped after %1 bytes").arg(keep + body));
                 break;
             }
             if (!sink.append(buffer, got))
@@ -596,6 +643,7 @@ void HttpsFetch::run()
         }
         break;
     }
+    // Kept whatever ended the fetch (Wi-Fi going stops zorvid), for a resume.
     sink.flush();
     if (failure.outcome == Outcome::Done && !request.file.isEmpty()) {
         outcome.sha256 = sha256Of(request.file);

@@ -75,7 +75,7 @@ bool UpdateManifest::read(const QByteArray &bytes, const QByteArray &publicKey, 
         *error = QStringLiteral("the manifest's archive is not an https address");
         return false;
     }
-    if (declared < 1 || declared != qint64(declared) || declared > maxArchiveBytes) {
+    if (!(declared >= 1 && declared <= maxArchiveBytes) || declared != qint64(declared)) {
         *error =
             QStringLiteral("the manifest's size is not that of a real archive (at most %1 bytes)")
                 .arg(maxArchiveBytes);

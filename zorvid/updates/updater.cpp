@@ -159,6 +159,9 @@ void Updater::fetchManifest()
 
 void Updater::manifestFetched()
 {
+    // A fetch given up (the storage went) may still have its end queued.
+    if (!fetch || sender() != fetch.get())
+        return;
     const HttpsFetch::Result result = fetch->result();
     fetch.reset();
     if (result.outcome != HttpsFetch::Outcome::Done) {
@@ -269,6 +272,8 @@ void Updater::download()
 
 void Updater::downloadFetched()
 {
+    if (!fetch || sender() != fetch.get())
+        return;
     const HttpsFetch::Result result = fetch->result();
     const qint64 held = fetch->held();
     fetch.reset();
@@ -402,15 +407,21 @@ Updater::Installation Updater::install()
 void Updater::suspend()
 {
     retryTimer.stop();
-    if (!fetch)
-        return;
-    fetch->disconnect(this);
-    fetch.reset();
     if (state == State::Checking || state == State::Downloading) {
         state = State::Idle;
         last = QStringLiteral("failed");
         daemonLog(QStringLiteral("update check stopped: the reader's storage went away"));
     }
+    if (!fetch)
+        return;
+    // Not waited for: it ends within a fifth of a second (or once a name
+    // lookup returns) and then deletes itself.
+    HttpsFetch *leaving = fetch.release();
+    leaving->disconnect(this);
+    leaving->cancel();
+    connect(leaving, &QThread::finished, leaving, &QObject::deleteLater);
+    if (leaving->isFinished())
+        leaving->deleteLater();
 }
 
 bool Updater::slotHolds(const UpdateState::Release &release) const
