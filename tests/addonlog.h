@@ -3,17 +3,16 @@
 // The add-on's log on the reader's storage, as the suites read it back, and
 // folders of the private mount namespace made read-only.
 
+#include "filecontent.h"
 #include "plugin/devicepaths.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 
 inline QByteArray readLog()
 {
-    QFile file(QString::fromLatin1(zorvi::logFile));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(QString::fromLatin1(zorvi::logFile));
 }
 
 inline void clearLog()

@@ -1,7 +1,8 @@
-// The client of the daemon: what the bytes of a reply mean once all are in,
-// one exchange end to end against a fake daemon that is missing, slow,
-// broken or hostile (each must end with the expected result in bounded
-// time), and the exact bytes each operation sends.
+// The client of the daemon: one exchange end to end against a fake daemon
+// that is missing, slow, broken or hostile (each must end with the expected
+// result in bounded time), and the exact bytes each operation sends. (What
+// the bytes of a reply mean: fuzz/fuzz_reply.cpp, which runs every seed of
+// fuzz/corpus/reply each time.)
 
 #include "daemon/daemonclient.h"
 #include "fakedaemon.h"
@@ -44,61 +45,6 @@ class TestDaemonClient : public QObject {
 
 private slots:
     void init() { QFile::remove(QString::fromLatin1(zorvi::daemonSocket)); }
-
-    void parse_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("status");
-        // The document in compact form, empty for a null one; compared as
-        // documents, because Qt 5.2 writes compact JSON with spaces.
-        QTest::addColumn<QByteArray>("json");
-
-        QTest::newRow("a 204 of a status line and a blank line has no document")
-            << QByteArray("HTTP/1.1 204 No Content\r\n\r\n") << 204 << QByteArray();
-        QTest::newRow("a 200 with a content type header holds the JSON object")
-            << QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n"
-                          "{\"state\": \"idle\", \"progress\": 40}")
-            << 200 << QByteArray("{\"progress\":40,\"state\":\"idle\"}");
-        QTest::newRow("an empty JSON array is a document, not a null one")
-            << QByteArray("HTTP/1.1 200 OK\r\n\r\n[]") << 200 << QByteArray("[]");
-        QTest::newRow("a status line without a reason phrase is read")
-            << QByteArray("HTTP/1.1 202\r\n\r\n{}") << 202 << QByteArray("{}");
-        QTest::newRow("bare line feeds do not end the header")
-            << QByteArray("HTTP/1.1 200 OK\n\n{}") << 0 << QByteArray();
-        QTest::newRow("a status line without a space gives nothing, body ignored")
-            << QByteArray("HTTP/1.1\r\n\r\n{}") << 0 << QByteArray();
-        QTest::newRow("a non-numeric status gives 0 but the body is still read")
-            << QByteArray("HTTP/1.1 OK 200\r\n\r\n{\"a\":1}") << 0 << QByteArray("{\"a\":1}");
-        QTest::newRow("a NUL byte inside the code is not a number") << QByteArray("HTTP/1.1 20\0"
-                                                                                  "0 OK\r\n\r\n[]",
-                                                                                  22)
-                                                                    << 0 << QByteArray("[]");
-        QTest::newRow("two spaces leave an empty second field, which is not a number")
-            << QByteArray("HTTP/1.1  200 OK\r\n\r\n[]") << 0 << QByteArray("[]");
-        QTest::newRow("a body that is not JSON keeps the status and has no document")
-            << QByteArray("HTTP/1.1 500 Internal Server Error\r\n\r\n<html>oops</html>") << 500
-            << QByteArray();
-        QTest::newRow("the body runs from the first blank line, blank lines inside it kept")
-            << QByteArray("HTTP/1.1 200 OK\r\n\r\n{\r\n\r\n\"a\": 1}") << 200
-            << QByteArray("{\"a\":1}");
-        QTest::newRow("content length is ignored and the whole body read")
-            << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n[1,2]") << 200
-            << QByteArray("[1,2]");
-        QTest::newRow("a chunked body is not decoded and so is no JSON")
-            << QByteArray(
-                   "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n[]\r\n0\r\n\r\n")
-            << 200 << QByteArray();
-    }
-
-    void parse()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, status);
-        QFETCH(QByteArray, json);
-        const zorvi::DaemonReply reply = zorvi::parseReply(bytes);
-        QCOMPARE(reply.status, status);
-        QCOMPARE(reply.json, QJsonDocument::fromJson(json));
-    }
 
     void exchange_data()
     {
@@ -171,36 +117,30 @@ private slots:
                  qPrintable(QString::number(elapsed) + " ms"));
     }
 
-    // The exact bytes of a request, and the ids a disconnection puts in its
-    // path. (The statuses that accept a check or a restart: tst_panel and
-    // tst_startup; the other operations: against zorvid in tests/zorvid.)
+    // The exact bytes of a request, and an id that could add header lines
+    // if sent as it is. (The statuses that accept a check or a restart:
+    // tst_panel and tst_startup; ids end to end and the other operations:
+    // against zorvid in tests/zorvid.)
     void operations_data()
     {
         QTest::addColumn<Question>("operation");
         QTest::addColumn<QByteArray>("statusLine");
         QTest::addColumn<QByteArray>("requestLine");
-        QTest::addColumn<bool>("answer");
 
         const auto disconnecting = [](const QString &id) {
             return Question([id](const DaemonClient &c) { return c.disconnectClient(id); });
         };
-        const Question check = &DaemonClient::checkForUpdate;
-        const QByteArray accepted = "202 Accepted", noContent = "204 No Content";
+        const QByteArray noContent = "204 No Content";
 
         QTest::newRow("a check answered 202 started")
-            << check << accepted << QByteArray("POST /update/check") << true;
+            << Question(&DaemonClient::checkForUpdate) << QByteArray("202 Accepted")
+            << QByteArray("POST /update/check");
         QTest::newRow("an id of unreserved characters is sent unchanged and answered 204")
             << disconnecting("Kobo-Phone.2b_~") << noContent
-            << QByteArray("DELETE /clients/Kobo-Phone.2b_~") << true;
-        QTest::newRow("a slash or a space in an id cannot add a path segment")
-            << disconnecting("../my phone/2") << noContent
-            << QByteArray("DELETE /clients/..%2Fmy%20phone%2F2") << true;
+            << QByteArray("DELETE /clients/Kobo-Phone.2b_~");
         QTest::newRow("reserved characters and CR LF are encoded in upper-case hex")
             << disconnecting("?a=b#c%\r\n") << noContent
-            << QByteArray("DELETE /clients/%3Fa%3Db%23c%25%0D%0A") << true;
-        QTest::newRow("a non-ASCII id is sent as its encoded UTF-8 bytes")
-            << disconnecting(QStringLiteral("Jürgen’s")) << noContent
-            << QByteArray("DELETE /clients/J%C3%BCrgen%E2%80%99s") << true;
+            << QByteArray("DELETE /clients/%3Fa%3Db%23c%25%0D%0A");
     }
 
     void operations()
@@ -208,11 +148,10 @@ private slots:
         QFETCH(Question, operation);
         QFETCH(QByteArray, statusLine);
         QFETCH(QByteArray, requestLine);
-        QFETCH(bool, answer);
 
         FakeDaemon fake(ReplyScript::at("HTTP/1.1 " + statusLine + "\r\n\r\n"));
         QVERIFY(fake.isListening());
-        QCOMPARE(operation(DaemonClient()), answer);
+        QVERIFY(operation(DaemonClient()));
         QCOMPARE(fake.requests(),
                  QList<QByteArray>{requestLine + " HTTP/1.1\r\nHost: zorvid\r\nContent-Length: "
                                                  "0\r\nConnection: close\r\n\r\n"});

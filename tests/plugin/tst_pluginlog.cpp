@@ -13,9 +13,7 @@ namespace {
 void writeLog(const QByteArray &content)
 {
     QDir().mkpath(QString::fromLatin1(zorvi::addonDir));
-    QFile file(QString::fromLatin1(zorvi::logFile));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), qint64(content.size()));
+    QVERIFY(writeFile(QString::fromLatin1(zorvi::logFile), content));
 }
 
 } // namespace

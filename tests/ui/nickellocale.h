@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filecontent.h"
 #include "plugin/devicepaths.h"
 #include "ui/uitext.h"
 
@@ -14,12 +15,10 @@ inline void chooseLocale(const QByteArray &locale)
     static int writes = 0;
     const QString path = QString::fromLatin1(zorvi::nickelConfigFile);
     QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[PowerOptions]\nAutoOffMinutes=30\nPadding=" + QByteArray(++writes, 'x') +
-               "\n\n[ApplicationPreferences]\n");
+    QByteArray content = "[PowerOptions]\nAutoOffMinutes=30\nPadding=" + QByteArray(++writes, 'x') +
+                         "\n\n[ApplicationPreferences]\n";
     if (!locale.isNull())
-        file.write("CurrentLocale=" + locale + "\n");
-    file.close();
+        content += "CurrentLocale=" + locale + "\n";
+    QVERIFY(writeFile(path, content));
     zorvi::loadUiLanguage();
 }

@@ -210,7 +210,9 @@ private slots:
     // Devices on pages of a reader's screen: one, exactly as many as fit, one
     // more than that, and 50. Every device can be reached with Next, once, in
     // the daemon's order; every row is whole on the screen; the page buttons show
-    // only when there is more than one page.
+    // only when there is more than one page. Turned while the list is open, and
+    // back, the rows that fit change, and every device can still be reached,
+    // whole.
     void screenfuls_data()
     {
         QTest::addColumn<QSize>("size");
@@ -259,20 +261,13 @@ private slots:
                 QCOMPARE(disconnect->height(), disconnect->sizeHint().height());
             }
         }
-    }
 
-    // The reader turned while the list is open: the rows that fit change, and
-    // every device can still be reached, whole.
-    void turningKeepsEveryDeviceReachable()
-    {
-        FakeDaemon daemon(answer(200, numberedDevices(50)));
-        Screen screen(QSize(1072, 1448));
         screen.refresh();
-        const int portrait = screen.rows().size();
-        for (const QSize &size : {QSize(1448, 1072), QSize(1072, 1448)}) {
-            screen.page.resize(size);
+        const int upright = screen.rows().size();
+        for (const QSize &turned : {size.transposed(), size}) {
+            screen.page.resize(turned);
             layOut();
-            QCOMPARE(screen.rows().size() < portrait, size.width() > size.height());
+            QCOMPARE(screen.rows().size() < upright, turned != size);
             int reached = 0;
             for (const QStringList &names : screen.allScreenfuls())
                 reached += names.size();

@@ -2,6 +2,7 @@
 // versions write them, whatever the table's columns, a database that changes
 // or that Nickel holds locked, and files that are no database.
 
+#include "filecontent.h"
 #include "library/library.h"
 
 #include <QProcess>
@@ -202,10 +203,8 @@ private slots:
         const QString database = folder.path() + "/KoboReader.sqlite";
         if (content.startsWith("CREATE"))
             sqlite3_close(execute(database, content));
-        else if (!content.isNull()) {
-            QFile file(database);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        }
+        else if (!content.isNull())
+            QVERIFY(writeFile(database, content));
         Library library(database);
         QVERIFY(!library.refresh());
         QVERIFY(!library.error().isEmpty());

@@ -190,118 +190,69 @@ private slots:
         QTest::addColumn<QString>("last");
         QTest::addColumn<QString>("logged");
 
-        const QString newer = nextVersion();
-        const QStringList none;
-        const QByteArray empty;
-        QTest::newRow("a newer release is downloaded and staged")
-            << newer << none << "signing"
-            << "feed" << none << none << empty << "found"
-            << "update " + newer + " is ready to install";
-        QTest::newRow("the running release is up to date")
-            << builtVersion << none << "signing"
-            << "feed" << none << none << empty << "up_to_date"
-            << "update check: " + builtVersion + " is up to date";
-        QTest::newRow("an older release is a replayed manifest")
-            << olderVersion() << none << "signing"
-            << "feed" << none << none << empty << "failed"
-            << "a replayed manifest";
-        QTest::newRow("a release for newer installations only")
-            << newer << QStringList{"--min-version", newer} << "signing"
-            << "feed" << none << none << empty << "failed"
-            << "updates only from " + newer;
-        QTest::newRow("another archive waits in the slot")
-            << newer << none << "signing"
-            << "feed" << none << none << QByteArray("firmware 4.38") << "blocked"
-            << "already holds another update";
-        QTest::newRow("no feed built in")
-            << newer << none << "signing"
-            << "feed" << none << QStringList{"--update-feed", "none"} << empty << "failed"
-            << "no update feed is built into this zorvid";
+        // A refused release after the built one, signed with the feed's key
+        // and served with its certificate, unless the row says otherwise.
+        const auto row = [](const char *name, const QString &logged,
+                            const QStringList &manifest = {}, const QStringList &server = {},
+                            const QStringList &zorvid = {}, const QString &last = "failed",
+                            const QString &version = nextVersion(), const QString &key = "signing",
+                            const QString &certificate = "feed", const QByteArray &inSlot = {}) {
+            QTest::newRow(name) << version << manifest << key << certificate << server << zorvid
+                                << inSlot << last << logged;
+        };
+        const QString newer = nextVersion(), ready = "update " + newer + " is ready to install";
 
-        QTest::newRow("an unsigned manifest") << newer << QStringList{"--unsigned"} << "signing"
-                                              << "feed" << none << none << empty << "failed"
-                                              << "the manifest is not signed";
-        QTest::newRow("a manifest signed by another key")
-            << newer << none << "stranger-signing"
-            << "feed" << none << none << empty << "failed"
-            << "signature is not the feed's";
-        QTest::newRow("a manifest changed after signing")
-            << newer << QStringList{"--tamper", nextVersion(5)} << "signing"
-            << "feed" << none << none << empty << "failed"
-            << "signature is not the feed's";
-        QTest::newRow("a signed payload that is not a manifest")
-            << newer << QStringList{"--type", "something-else"} << "signing"
-            << "feed" << none << none << empty << "failed"
-            << "not an update manifest";
-        QTest::newRow("an archive larger than the manifest says")
-            << newer << QStringList{"--size", QString::number(archiveBytes - 1)} << "signing"
-            << "feed" << none << none << empty << "failed"
-            << "larger";
-        QTest::newRow("an archive shorter than the manifest says")
-            << newer << QStringList{"--size", QString::number(archiveBytes + 1)} << "signing"
-            << "feed" << none << none << empty << "failed"
-            << QString("has %1 bytes, the manifest says").arg(archiveBytes);
-        QTest::newRow("an archive with another hash")
-            << newer << QStringList{"--sha256", QString(64, 'a')} << "signing"
-            << "feed" << none << none << empty << "failed"
-            << "does not have the manifest's SHA-256";
-        QTest::newRow("an archive far larger than any real one")
-            << newer << QStringList{"--size", "300000000"} << "signing"
-            << "feed" << none << none << empty << "failed"
-            << "not that of a real archive";
+        row("a newer release is downloaded and staged", ready, {}, {}, {}, "found");
+        row("the running release is up to date", "update check: " + builtVersion + " is up to date",
+            {}, {}, {}, "up_to_date", builtVersion);
+        row("an older release is a replayed manifest", "a replayed manifest", {}, {}, {}, "failed",
+            olderVersion());
+        row("a release for newer installations only", "updates only from " + newer,
+            {"--min-version", newer});
+        row("another archive waits in the slot", "already holds another update", {}, {}, {},
+            "blocked", newer, "signing", "feed", "firmware 4.38");
+        row("no feed built in", "no update feed is built into this zorvid", {}, {},
+            {"--update-feed", "none"});
 
-        QTest::newRow("a certificate of another authority")
-            << newer << none << "signing"
-            << "stranger" << none << none << empty << "failed"
-            << "certificate of localhost is not the feed's";
-        QTest::newRow("a certificate for another name")
-            << newer << none << "signing"
-            << "elsewhere" << none << none << empty << "failed"
-            << "certificate of localhost is not the feed's";
-        QTest::newRow("a server that never answers")
-            << newer << none << "signing"
-            << "feed" << QStringList{"--stall", "/manifest.json"}
-            << QStringList{"--update-wait", "1"} << empty << "failed"
-            << "did not answer for 1 s";
-        QTest::newRow("a server that never finishes")
-            << newer << none << "signing"
-            << "feed" << QStringList{"--trickle", "/manifest.json"}
-            << QStringList{"--update-limit", "2"} << empty << "failed"
-            << "took longer than allowed";
-        QTest::newRow("an archive that never finishes")
-            << newer << none << "signing"
-            << "feed" << QStringList{"--trickle", "/KoboRoot.tgz"}
-            << QStringList{"--update-limit", "2"} << empty << "failed"
-            << "took longer than allowed";
-        QTest::newRow("a server that sends garbage")
-            << newer << none << "signing"
-            << "feed" << QStringList{"--garbage", "/manifest.json"} << none << empty << "failed"
-            << "reply is not HTTP";
-        QTest::newRow("a redirect to plain HTTP")
-            << newer << none << "signing"
-            << "feed" << QStringList{"--redirect", "/manifest.json=http://localhost/manifest.json"}
-            << none << empty << "failed"
-            << "redirected elsewhere, to http://localhost/manifest.json";
-        QTest::newRow("a redirect to another host")
-            << newer << none << "signing"
-            << "feed"
-            << QStringList{"--redirect", "/KoboRoot.tgz=https://elsewhere.test/KoboRoot.tgz"}
-            << none << empty << "failed"
-            << "redirected elsewhere, to https://elsewhere.test/";
-        QTest::newRow("bytes beyond the declared length")
-            << newer << none << "signing"
-            << "feed" << QStringList{"--junk-after", "/manifest.json"} << none << empty << "found"
-            << "update " + newer + " is ready to install";
-        QTest::newRow("a resumed range that starts elsewhere")
-            << newer << none << "signing"
-            << "feed"
-            << QStringList{"--cut", "/KoboRoot.tgz=700000", "--range-from", "/KoboRoot.tgz=5"}
-            << none << empty << "failed"
-            << "range does not go on from byte 700000";
-        QTest::newRow("a manifest far larger than any real one")
-            << newer << QStringList{"--pad", "70000"} << "signing"
-            << "feed" << none << none << empty << "failed"
-            << "than the 65536 expected";
+        row("an unsigned manifest", "the manifest is not signed", {"--unsigned"});
+        row("a manifest signed by another key", "signature is not the feed's", {}, {}, {}, "failed",
+            newer, "stranger-signing");
+        row("a manifest changed after signing", "signature is not the feed's",
+            {"--tamper", nextVersion(5)});
+        row("a signed payload that is not a manifest", "not an update manifest",
+            {"--type", "something-else"});
+        row("an archive larger than the manifest says", "larger",
+            {"--size", QString::number(archiveBytes - 1)});
+        row("an archive shorter than the manifest says",
+            QString("has %1 bytes, the manifest says").arg(archiveBytes),
+            {"--size", QString::number(archiveBytes + 1)});
+        row("an archive with another hash", "does not have the manifest's SHA-256",
+            {"--sha256", QString(64, 'a')});
+        row("an archive far larger than any real one", "not that of a real archive",
+            {"--size", "300000000"});
+
+        row("a certificate of another authority", "certificate of localhost is not the feed's", {},
+            {}, {}, "failed", newer, "signing", "stranger");
+        row("a certificate for another name", "certificate of localhost is not the feed's", {}, {},
+            {}, "failed", newer, "signing", "elsewhere");
+        row("a server that never answers", "did not answer for 1 s", {},
+            {"--stall", "/manifest.json"}, {"--update-wait", "1"});
+        row("a server that never finishes", "took longer than allowed", {},
+            {"--trickle", "/manifest.json"}, {"--update-limit", "2"});
+        row("an archive that never finishes", "took longer than allowed", {},
+            {"--trickle", "/KoboRoot.tgz"}, {"--update-limit", "2"});
+        row("a server that sends garbage", "reply is not HTTP", {},
+            {"--garbage", "/manifest.json"});
+        row("a redirect to plain HTTP", "redirected elsewhere, to http://localhost/manifest.json",
+            {}, {"--redirect", "/manifest.json=http://localhost/manifest.json"});
+        row("a redirect to another host", "redirected elsewhere, to https://elsewhere.test/", {},
+            {"--redirect", "/KoboRoot.tgz=https://elsewhere.test/KoboRoot.tgz"});
+        row("bytes beyond the declared length", ready, {}, {"--junk-after", "/manifest.json"}, {},
+            "found");
+        row("a resumed range that starts elsewhere", "range does not go on from byte 700000", {},
+            {"--cut", "/KoboRoot.tgz=700000", "--range-from", "/KoboRoot.tgz=5"});
+        row("a manifest far larger than any real one", "than the 65536 expected",
+            {"--pad", "70000"});
     }
 
     void outcomesOfACheck()

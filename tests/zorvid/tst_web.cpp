@@ -2,6 +2,7 @@
 // download, the browser's language, the texts, the library's search, order
 // and paging, which files a book may name, and escaping.
 
+#include "filecontent.h"
 #include "web/bookfiles.h"
 #include "web/byterange.h"
 #include "web/librarypage.h"
@@ -235,12 +236,9 @@ private slots:
         QTemporaryDir root;
         const QString storage = root.path() + "/onboard";
         QVERIFY(QDir().mkpath(storage + "/Books") && QDir().mkpath(storage + "/.kobo"));
-        const auto write = [](const QString &path) {
-            QFile file(path);
-            return file.open(QIODevice::WriteOnly) && file.write("x") == 1;
-        };
-        QVERIFY(write(storage + "/Books/a.epub") && write(root.path() + "/outside.epub") &&
-                write(storage + "/.kobo/KoboReader.sqlite"));
+        QVERIFY(writeFile(storage + "/Books/a.epub", "x") &&
+                writeFile(root.path() + "/outside.epub", "x") &&
+                writeFile(storage + "/.kobo/KoboReader.sqlite", "x"));
         QVERIFY(QFile::link(storage + "/Books/a.epub", storage + "/Books/inner.epub"));
         QVERIFY(QFile::link(root.path() + "/outside.epub", storage + "/Books/outer.epub"));
         QVERIFY(QFile::link(storage + "/.kobo/KoboReader.sqlite", storage + "/Books/state.epub"));

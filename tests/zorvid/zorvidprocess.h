@@ -4,6 +4,7 @@
 #pragma once
 
 #include "daemon/daemonclient.h"
+#include "filecontent.h"
 #include "plugin/devicepaths.h"
 #include "processid.h"
 
@@ -239,16 +240,4 @@ inline QStringList idsOf(const QJsonArray &clients)
 inline QStringList listedIds()
 {
     return idsOf(DaemonClient().listClients().json.array());
-}
-
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
