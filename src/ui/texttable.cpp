@@ -1,5 +1,10 @@
 #include "ui/texttable.h"
 
+#include <QDate>
+#include <QLocale>
+
+#include <cstring>
+
 // The rows live one language to a file in texts/, in the key order of
 // textKeys; this file only puts them in row order.
 
@@ -172,6 +177,13 @@ const char *const textTable[languageCount][textCount] = {
 #include "texts/zh-Hant.inc"
     },
 };
+
+QString writtenDate(const QLocale &locale, int row, const QDate &date)
+{
+    if (date.day() == 1 && std::strcmp(languageCodes[row], "fr") == 0)
+        return locale.toString(date, QStringLiteral("'1er' MMMM yyyy"));
+    return locale.toString(date, QString::fromUtf8(dateFormats[row]));
+}
 
 int languageIndex(const QString &code)
 {

@@ -2,6 +2,9 @@
 
 #include <QString>
 
+class QDate;
+class QLocale;
+
 namespace zorvi {
 
 constexpr int languageCount = 30;
@@ -16,6 +19,10 @@ extern const char *const languageCodes[languageCount];
 // differs between versions of Qt: on the reader's Qt 5.2 it reads "en den
 // 9:e mars" in Swedish and repeats the word for "on" in Vietnamese.
 extern const char *const dateFormats[languageCount];
+// A date as the language of row writes it, with locale's month names: its
+// date format, except that French writes the first of a month as an
+// ordinal, "1er décembre 2026".
+QString writtenDate(const QLocale &locale, int row, const QDate &date);
 // Text keys, one per column.
 extern const char *const textKeys[textCount];
 // Every text the add-on shows, UTF-8: one row per language, one column per

@@ -49,7 +49,7 @@ QLocale uiLocale()
 
 QString uiDate(const QDate &date)
 {
-    return uiLocale().toString(date, QString::fromUtf8(dateFormats[currentLanguage]));
+    return writtenDate(uiLocale(), currentLanguage, date);
 }
 
 namespace {

@@ -107,6 +107,29 @@ private slots:
         QCOMPARE(zorvi::uiLocale().script(), expected.script());
     }
 
+    // French writes the first of a month as an ordinal, and only the first;
+    // other languages write it plainly.
+    void datesAsWritten_data()
+    {
+        QTest::addColumn<QByteArray>("setting");
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("the first of a month in French")
+            << QByteArray("fr_FR") << QDate(2026, 12, 1) << QString::fromUtf8("1er décembre 2026");
+        QTest::newRow("the second in French")
+            << QByteArray("fr_FR") << QDate(2026, 12, 2) << QString::fromUtf8("2 décembre 2026");
+        QTest::newRow("the first in English")
+            << QByteArray("en_US") << QDate(2026, 12, 1) << QString::fromUtf8("December 1, 2026");
+    }
+
+    void datesAsWritten()
+    {
+        QFETCH(QByteArray, setting);
+        QFETCH(QDate, date);
+        chooseLocale(setting);
+        QTEST(zorvi::uiDate(date), "written");
+    }
+
     void everyLanguage_data()
     {
         QTest::addColumn<int>("language");

@@ -124,10 +124,17 @@ private slots:
     }
 
     // Every cell filled, with exactly the placeholders of the English text:
-    // a lost {date} would show a sentence without its date.
+    // a lost {date} would show a sentence without its date. A text that sends
+    // the owner to the reader for a new code names the panel's button and the
+    // menu it is in: the reader shows neither until the menu is opened. The
+    // English texts write the apostrophe as the panel's do, in ASCII.
     void everyLanguageHasEveryText()
     {
+        int connectDevice = 0;
+        while (qstrcmp(zorvi::textKeys[connectDevice], "connectDevice") != 0)
+            ++connectDevice;
         for (int row = 0; row < zorvi::languageCount; ++row) {
+            const QString button = QString::fromUtf8(zorvi::textTable[row][connectDevice]);
             for (int key = 0; key < pageTextCount; ++key) {
                 const QString text = QString::fromUtf8(pageTextTable[row][key]);
                 const QByteArray where =
@@ -136,6 +143,12 @@ private slots:
                 QVERIFY2(placeholders(text) ==
                              placeholders(QString::fromUtf8(pageTextTable[0][key])),
                          where.constData());
+                if (qstrcmp(pageTextKeys[key], "codeWithdrawn") == 0 ||
+                    qstrcmp(pageTextKeys[key], "noOffer") == 0)
+                    QVERIFY2(text.contains(button, Qt::CaseInsensitive) &&
+                                 text.contains(QLatin1String("Zorvi")),
+                             where.constData());
+                QVERIFY2(row != 0 || !text.contains(QChar(0x2019)), where.constData());
             }
         }
     }
@@ -205,6 +218,49 @@ private slots:
         QCOMPARE(page.pageCount, 3);
         QCOMPARE(page.page, 2);
         QCOMPARE(page.books.size(), 2);
+    }
+
+    // What the library page writes as its language writes it: a page of one
+    // book names that book alone, and a series number and a date come in the
+    // words and digits of the rest of the page.
+    void libraryPageWrites_data()
+    {
+        QTest::addColumn<QByteArray>("language");
+        QTest::addColumn<int>("books");
+        QTest::addColumn<QByteArray>("urlQuery");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a last page of one book")
+            << QByteArray("en") << 25 << QByteArray("page=2") << QString::fromUtf8(">25 of 25<");
+        QTest::newRow("a last page of two")
+            << QByteArray("en") << 26 << QByteArray("page=2") << QString::fromUtf8(">25–26 of 26<");
+        QTest::newRow("one book, right to left")
+            << QByteArray("he") << 1 << QByteArray() << QString::fromUtf8(">1 מתוך 1<");
+        QTest::newRow("one book, the total first")
+            << QByteArray("ja") << 1 << QByteArray() << QString::fromUtf8(">全 1 件中 1 件目<");
+        QTest::newRow("one book in Arabic digits")
+            << QByteArray("ar") << 1 << QByteArray() << QString::fromUtf8(">١ من ١<");
+        QTest::newRow("a series number in Arabic digits")
+            << QByteArray("ar") << 1 << QByteArray() << QString::fromUtf8("\u2068٢٫٥\u2069");
+        QTest::newRow("the first of a month in French")
+            << QByteArray("fr") << 1 << QByteArray()
+            << QString::fromUtf8("Dernière lecture le 1er décembre 2026<");
+    }
+
+    void libraryPageWrites()
+    {
+        QFETCH(QByteArray, language);
+        QFETCH(int, books);
+        QFETCH(QByteArray, urlQuery);
+        QFETCH(QString, expected);
+        QVector<Book> library;
+        for (int i = 0; i < books; ++i) {
+            library << book(QStringLiteral("Book %1").arg(i), "A", "2026-12-01T10:00:00Z", "S");
+            library.last().seriesNumber = QStringLiteral("2.5");
+        }
+        const HttpReply reply =
+            libraryPage(library, LibraryQuery::fromUrlQuery(urlQuery), BookFiles("/nonexistent"),
+                        PageLanguage::fromAcceptLanguage(language));
+        QVERIFY2(QString::fromUtf8(reply.body).contains(expected), reply.body.constData());
     }
 
     // A book names a file of the storage, and nothing else: no way out of it

@@ -40,9 +40,10 @@ PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &
         data.set("series",
                  pageValue(book.seriesNumber.isEmpty()
                                ? book.series
-                               : language.text("seriesNumber",
-                                               {{"series", isolated(book.series)},
-                                                {"number", isolated(book.seriesNumber)}})));
+                               : language.text(
+                                     "seriesNumber",
+                                     {{"series", isolated(book.series)},
+                                      {"number", isolated(language.numeral(book.seriesNumber))}})));
     }
     const int percent = book.readStatus == 2 ? 100 : qBound(0, book.percentRead, 100);
     data.set("percent", std::to_string(percent));
@@ -102,11 +103,12 @@ HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, con
         data.set("showAll", pageValue(language.text("showAll")));
     if (page.matches > 0) {
         const int first = page.page * LibraryQuery::pageSize + 1;
-        data.set("summary",
-                 pageValue(language.text("shownRange",
-                                         {{"first", language.number(first)},
-                                          {"last", language.number(first + page.books.size() - 1)},
-                                          {"total", language.number(page.matches)}})));
+        const int last = first + page.books.size() - 1;
+        // A page of one book names it alone: "21 of 21", not "21–21 of 21".
+        data.set("summary", pageValue(language.text(first == last ? "shownOne" : "shownRange",
+                                                    {{"first", language.number(first)},
+                                                     {"last", language.number(last)},
+                                                     {"total", language.number(page.matches)}})));
     }
 
     PageData list{PageData::type::list};

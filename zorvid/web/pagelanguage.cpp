@@ -3,6 +3,7 @@
 #include "pagetexts.h"
 
 #include <QList>
+#include <QRegularExpression>
 
 #include <cstring>
 
@@ -88,9 +89,26 @@ QString PageLanguage::number(qint64 value) const
     return locale().toString(value);
 }
 
+QString PageLanguage::numeral(const QString &written) const
+{
+    static const QRegularExpression decimal(QStringLiteral("^[0-9]+(\\.[0-9]+)?$"));
+    if (!decimal.match(written).hasMatch())
+        return written;
+    // Digit by digit rather than through a double: "2.50" keeps its zero and
+    // a long number its every digit.
+    const QLocale writer = locale();
+    QString numeral;
+    for (const QChar c : written) {
+        numeral += c == QLatin1Char('.')
+                       ? writer.decimalPoint()
+                       : QChar(writer.zeroDigit().unicode() + (c.unicode() - '0'));
+    }
+    return numeral;
+}
+
 QString PageLanguage::date(const QDate &date) const
 {
-    return locale().toString(date, QString::fromUtf8(zorvi::dateFormats[row]));
+    return zorvi::writtenDate(locale(), row, date);
 }
 
 } // namespace zorvid

@@ -33,6 +33,10 @@ public:
     QString text(const char *key, std::initializer_list<QPair<const char *, QString>> values) const;
 
     QString number(qint64 value) const;
+    // A number as the library keeps it, in digits and perhaps a decimal
+    // point ("3", "2.5"), in the language's own digits and decimal sign;
+    // anything else ("IV", "3a") as it stands.
+    QString numeral(const QString &written) const;
     // A date as the language writes it: day, month and year.
     QString date(const QDate &date) const;
     QLocale locale() const;

@@ -6,18 +6,13 @@
 namespace zorvid {
 
 const char *const pageTextKeys[pageTextCount] = {
-    "pairTitle",          "pairIntro",    "codeLabel",
-    "nameLabel",          "pairButton",   "wrongCode",
-    "codeWithdrawn",      "noOffer",      "codeMissing",
-    "nameMissing",        "storageAway",  "notSaved",
-    "libraryTitle",       "searchLabel",  "searchPlaceholder",
-    "searchButton",       "sortLabel",    "sortRecent",
-    "sortTitle",          "sortAuthor",   "shownRange",
-    "libraryEmpty",       "noMatches",    "showAll",
-    "seriesNumber",       "unread",       "percentRead",
-    "finished",           "lastRead",     "download",
-    "untitled",           "previousPage", "nextPage",
-    "libraryUnavailable",
+    "pairTitle",    "pairIntro",     "codeLabel",    "nameLabel",   "pairButton",
+    "wrongCode",    "codeWithdrawn", "noOffer",      "codeMissing", "nameMissing",
+    "storageAway",  "notSaved",      "libraryTitle", "searchLabel", "searchPlaceholder",
+    "searchButton", "sortLabel",     "sortRecent",   "sortTitle",   "sortAuthor",
+    "shownRange",   "shownOne",      "libraryEmpty", "noMatches",   "showAll",
+    "seriesNumber", "unread",        "percentRead",  "finished",    "lastRead",
+    "download",     "untitled",      "previousPage", "nextPage",    "libraryUnavailable",
 };
 
 const char *const pageTextTable[zorvi::languageCount][pageTextCount] = {
