@@ -24,7 +24,7 @@ import subprocess
 import sys
 import time
 
-from walk import (NICKEL_LOG, PROJECT, ROOT, STORAGE, Nickel, Summary, WalkFailure, ctl, daemon,
+from walk import (PROJECT, ROOT, STORAGE, Nickel, Summary, WalkFailure, collect_logs, ctl, daemon,
                   expect, open_panel, wait_until)
 
 BUILD = os.environ.get('READER_BUILD', '')
@@ -154,11 +154,7 @@ def main():
         ending, status = f'**The update failed**: {failure}', 1
     summary.write(ending)
     print(ending)
-    for source, name in [(NICKEL_LOG, 'nickel.log'), (ROOT + '/tmp/zorvid.log', 'zorvid.log'),
-                         (STORAGE + '/.adds/zorvi/plugin.log', 'plugin.log'),
-                         (FEED_ROOT + '.log', 'feed.log')]:
-        if os.path.exists(source):
-            shutil.copy(source, os.path.join(out, name))
+    collect_logs(out, (FEED_ROOT + '.log', 'feed.log'))
     return status
 
 

@@ -298,6 +298,15 @@ def walk(out, archive, summary):
     return library_shown
 
 
+def collect_logs(out, *more):
+    """Copies Nickel's, zorvid's and the add-on's logs, and each (SOURCE,
+    NAME) of MORE, into OUT, where they exist."""
+    for source, name in [(NICKEL_LOG, 'nickel.log'), (ROOT + '/tmp/zorvid.log', 'zorvid.log'),
+                         (STORAGE + '/.adds/zorvi/plugin.log', 'plugin.log'), *more]:
+        if os.path.exists(source):
+            shutil.copy(source, os.path.join(out, name))
+
+
 def main():
     if len(sys.argv) != 3 or not ROOT:
         print('usage: scripts/reader python3 demo/reader/walk.py OUT ARCHIVE', file=sys.stderr)
@@ -315,10 +324,7 @@ def main():
         ending, status = f'**The walk failed**: {failure}', 1
     summary.write(ending)
     print(ending)
-    for source, name in [(NICKEL_LOG, 'nickel.log'), (ROOT + '/tmp/zorvid.log', 'zorvid.log'),
-                         (STORAGE + '/.adds/zorvi/plugin.log', 'plugin.log')]:
-        if os.path.exists(source):
-            shutil.copy(source, os.path.join(out, name))
+    collect_logs(out)
     return status
 
 

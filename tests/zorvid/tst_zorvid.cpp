@@ -666,7 +666,8 @@ private slots:
         QVERIFY(
             daemon.start({"--state-dir", QString::fromLatin1(storage) + "/.adds/zorvi/zorvid"}));
         const int filesIdle = daemon.openFiles();
-        QVERIFY(daemon.log().contains("the state waits for the reader's storage"));
+        QTRY_VERIFY_WITH_TIMEOUT(daemon.log().contains("the state waits for the reader's storage"),
+                                 3000);
         QCOMPARE(DaemonClient().pairingStatus().status, 200);
         QCOMPARE(DaemonClient().listClients().status, 503);
         QCOMPARE(DaemonClient().startPairing().status, 503);

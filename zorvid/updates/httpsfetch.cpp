@@ -1,8 +1,8 @@
 #include "updates/httpsfetch.h"
 
+#include "updates/filehash.h"
 #include "updates/versions.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QList>
 
@@ -251,47 +251,40 @@ private:
         return true;
     }
 
+    // mbedTLS's ends of the socket: each waits within the bounds for the
+    // socket to be ready and reports a failure through the channel.
     static int send(void *context, const unsigned char *bytes, size_t size)
     {
-        auto *channel = static_cast<TlsChannel *>(context);
-        if (!channel->bounds.inTime(channel->failure))
-            return MBEDTLS_ERR_NET_SEND_FAILED;
-        for (;;) {
-            const ssize_t sent = ::send(channel->fd, bytes, size, MSG_NOSIGNAL);
-            if (sent >= 0)
-                return int(sent);
-            if (errno == EINTR)
-                continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                channel->failure->set(Outcome::Interrupted,
-                                      QStringLiteral("the connection failed: %1")
-                                          .arg(QString::fromLocal8Bit(std::strerror(errno))));
-                return MBEDTLS_ERR_NET_SEND_FAILED;
-            }
-            if (!channel->bounds.waitFor(channel->fd, POLLOUT, channel->failure))
-                return MBEDTLS_ERR_NET_SEND_FAILED;
-        }
+        return static_cast<TlsChannel *>(context)->transfer(
+            POLLOUT, MBEDTLS_ERR_NET_SEND_FAILED,
+            [bytes, size](int fd) { return ::send(fd, bytes, size, MSG_NOSIGNAL); });
     }
 
     static int receive(void *context, unsigned char *bytes, size_t size)
     {
-        auto *channel = static_cast<TlsChannel *>(context);
-        if (!channel->bounds.inTime(channel->failure))
-            return MBEDTLS_ERR_NET_RECV_FAILED;
+        return static_cast<TlsChannel *>(context)->transfer(
+            POLLIN, MBEDTLS_ERR_NET_RECV_FAILED,
+            [bytes, size](int fd) { return ::recv(fd, bytes, size, 0); });
+    }
+
+    template <typename Call> int transfer(short events, int failed, Call call)
+    {
+        if (!bounds.inTime(failure))
+            return failed;
         for (;;) {
-            const ssize_t got = ::recv(channel->fd, bytes, size, 0);
-            if (got >= 0)
-                return int(got);
+            const ssize_t done = call(fd);
+            if (done >= 0)
+                return int(done);
             if (errno == EINTR)
                 continue;
             if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                channel->failure->set(Outcome::Interrupted,
-                                      QStringLiteral("the connection failed: %1")
-                                          .arg(QString::fromLocal8Bit(std::strerror(errno))));
-                return MBEDTLS_ERR_NET_RECV_FAILED;
+                failure->set(Outcome::Interrupted,
+                             QStringLiteral("the connection failed: %1")
+                                 .arg(QString::fromLocal8Bit(std::strerror(errno))));
+                return failed;
             }
-            if (!channel->bounds.waitFor(channel->fd, POLLIN, channel->failure))
-                return MBEDTLS_ERR_NET_RECV_FAILED;
+            if (!bounds.waitFor(fd, events, failure))
+                return failed;
         }
     }
 
@@ -445,23 +438,6 @@ private:
     Failure *failure;
     QByteArray pending;
 };
-
-QByteArray sha256Of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray chunk(64 * 1024, Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = file.read(chunk.data(), chunk.size());
-        if (got < 0)
-            return QByteArray();
-        if (got == 0)
-            return hash.result();
-        hash.addData(chunk.constData(), int(got));
-    }
-}
 
 } // namespace
 
@@ -646,7 +622,7 @@ void HttpsFetch::run()
     // Kept whatever ended the fetch (Wi-Fi going stops zorvid), for a resume.
     sink.flush();
     if (failure.outcome == Outcome::Done && !request.file.isEmpty()) {
-        outcome.sha256 = sha256Of(request.file);
+        outcome.sha256 = fileSha256(request.file);
         if (outcome.sha256.isEmpty())
             failure.set(Outcome::StorageFailed,
                         QStringLiteral("%1 cannot be read back").arg(request.file));

@@ -6,10 +6,10 @@
 #include "process/daemonlog.h"
 #include "state/atomicfile.h"
 #include "state/readerstorage.h"
+#include "updates/filehash.h"
 #include "updates/httpsfetch.h"
 #include "updates/versions.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 
@@ -27,18 +27,6 @@ constexpr qint64 storageMargin = 8 * 1024 * 1024;
 // Network failures of a download within one check before it gives up (the
 // next check goes on from there).
 constexpr int maxInterruptions = 3;
-
-QByteArray sha256Of(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray chunk(64 * 1024, Qt::Uninitialized);
-    for (qint64 got; (got = file.read(chunk.data(), chunk.size())) > 0;)
-        hash.addData(chunk.constData(), int(got));
-    return file.error() == QFile::NoError ? hash.result() : QByteArray();
-}
 
 // Free bytes of the file system holding PATH; -1 when it cannot be told
 // (some FUSE file systems report no sizes at all).
@@ -146,14 +134,26 @@ void Updater::fetchManifest()
         fail(QStringLiteral("no update feed is built into this zorvid"), false);
         return;
     }
-    HttpsFetch::Request request;
-    request.url = QUrl(settings.feed.manifestUrl);
-    request.rootsPem = settings.feed.rootsPem;
+    HttpsFetch::Request request = fetchRequest(QUrl(settings.feed.manifestUrl));
     request.maxBytes = UpdateManifest::maxManifestBytes;
+    startFetch(request, &Updater::manifestFetched);
+}
+
+HttpsFetch::Request Updater::fetchRequest(const QUrl &url) const
+{
+    HttpsFetch::Request request;
+    request.url = url;
+    request.rootsPem = settings.feed.rootsPem;
     request.waitMs = settings.waitMs;
+    // Whatever the check has used up already is gone from the whole bound.
     request.wholeMs = int(qMax<qint64>(1, settings.wholeMs - checkClock.elapsed()));
+    return request;
+}
+
+void Updater::startFetch(const HttpsFetch::Request &request, void (Updater::*fetched)())
+{
     fetch.reset(new HttpsFetch(request));
-    connect(fetch.get(), &QThread::finished, this, &Updater::manifestFetched);
+    connect(fetch.get(), &QThread::finished, this, fetched);
     fetch->start();
 }
 
@@ -244,7 +244,7 @@ void Updater::download()
     }
     if (held == manifest.size) {
         // All there already: only the hash is left to check.
-        stage(sha256Of(settings.partialFile));
+        stage(fileSha256(settings.partialFile));
         return;
     }
     if (held > 0)
@@ -257,17 +257,11 @@ void Updater::download()
                       .arg(manifest.version)
                       .arg(manifest.size)
                       .arg(manifest.archive.toDisplayString()));
-    HttpsFetch::Request request;
-    request.url = manifest.archive;
-    request.rootsPem = settings.feed.rootsPem;
+    HttpsFetch::Request request = fetchRequest(manifest.archive);
     request.maxBytes = manifest.size;
     request.file = settings.partialFile;
     request.offset = held;
-    request.waitMs = settings.waitMs;
-    request.wholeMs = int(qMax<qint64>(1, settings.wholeMs - checkClock.elapsed()));
-    fetch.reset(new HttpsFetch(request));
-    connect(fetch.get(), &QThread::finished, this, &Updater::downloadFetched);
-    fetch->start();
+    startFetch(request, &Updater::downloadFetched);
 }
 
 void Updater::downloadFetched()
@@ -427,7 +421,7 @@ void Updater::suspend()
 bool Updater::slotHolds(const UpdateState::Release &release) const
 {
     return !release.isEmpty() && QFileInfo(settings.installSlot).size() == release.size &&
-           sha256Of(settings.installSlot) == release.sha256;
+           fileSha256(settings.installSlot) == release.sha256;
 }
 
 bool Updater::saveState(const UpdateState &next, QString *error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "updates/feedtrust.h"
+#include "updates/httpsfetch.h"
 #include "updates/updatemanifest.h"
 #include "updates/updatestate.h"
 
@@ -14,7 +15,6 @@
 
 namespace zorvid {
 
-class HttpsFetch;
 class ReaderStorage;
 
 // The add-on's updates. A check fetches the feed's signed manifest over
@@ -70,6 +70,9 @@ private:
     enum class State { Idle, Checking, Downloading, Ready };
 
     void fetchManifest();
+    // A fetch of URL within this check's bounds.
+    HttpsFetch::Request fetchRequest(const QUrl &url) const;
+    void startFetch(const HttpsFetch::Request &request, void (Updater::*fetched)());
     void manifestFetched();
     void download();
     void downloadFetched();
