@@ -102,7 +102,8 @@ int main(int argc, char **argv)
     if (!stateRead)
         return 1;
 
-    Pairing pairing(clients, Pairing::Settings{options.pairingSeconds, options.pairingAttempts});
+    Pairing pairing(clients, Pairing::Settings{options.pairingSeconds, options.pairingAttempts,
+                                               6 * options.pairingAttempts});
     ConnectionLimits limits;
     limits.requestTimeoutMs = options.requestTimeoutMs;
     const int capacity = ConnectionPool::capacityFor(2);

@@ -302,10 +302,52 @@ private slots:
             QVERIFY(QString::fromUtf8(reply.body).contains(shown));
             QVERIFY(reply.body.contains("<html lang=\"de\""));
             QCOMPARE(text(pairingState(), "state"), QStringLiteral("waiting"));
-            QCOMPARE(pairingState().value("attempts_left").toInt(), status == 403 ? 4 : 5);
+            QCOMPARE(pairingState().value("attempts_left").toInt(), status == 403 ? 29 : 30);
         }
         QCOMPARE(reply.header("Set-Cookie").startsWith("zorvi_device="), status == 303);
         QCOMPARE(DaemonClient().listClients().json.array().size(), before + (status == 303));
+    }
+
+    // Wrong codes count per sender: a stranger's five leave the offer to the
+    // owner; only many senders together withdraw it. A name left empty
+    // spends nothing and answers alike whether an offer waits or not.
+    void strangersCannotBurnTheOffer()
+    {
+        const auto post = [this](const QString &code, const QString &name, const char *from) {
+            const QByteArray body =
+                "{\"code\": \"" + code.toLatin1() + "\", \"name\": \"" + name.toUtf8() + "\"}";
+            return exchange("POST /pair HTTP/1.1\r\nContent-Type: application/json\r\n"
+                            "Content-Length: " +
+                                QByteArray::number(body.size()) + "\r\n\r\n" + body,
+                            port, QHostAddress(QString::fromLatin1(from)));
+        };
+        DaemonClient().cancelPairing();
+        const RawReply noOffer = post("ABCDEF", "", "127.0.0.9");
+        QString code = text(newOffer(), "code");
+        const RawReply offer = post("ABCDEF", "", "127.0.0.9");
+        QCOMPARE(offer.status, 400);
+        QCOMPARE(offer.head.split('\n').mid(1), noOffer.head.split('\n').mid(1));
+        QCOMPARE(offer.body, noOffer.body);
+
+        for (int left = 4; left >= 0; --left) {
+            const RawReply wrong = post("WRONG2", "Stranger", "127.0.0.2");
+            QCOMPARE(wrong.status, 403);
+            QCOMPARE(QJsonDocument::fromJson(wrong.body).object().value("attempts_left").toInt(),
+                     left);
+        }
+        QCOMPARE(post(code, "Stranger", "127.0.0.2").status, 403);
+        QCOMPARE(text(pairingState(), "state"), QStringLiteral("waiting"));
+        QCOMPARE(post(code, "Owner", "127.0.0.1").status, 200);
+        QVERIFY(DaemonClient().disconnectClient(text(pairingState(), "id")));
+
+        code = text(newOffer(), "code");
+        for (const char *from :
+             {"127.0.0.3", "127.0.0.4", "127.0.0.5", "127.0.0.6", "127.0.0.7", "127.0.0.8"}) {
+            for (int attempt = 0; attempt < 5; ++attempt)
+                QCOMPARE(post("WRONG2", "Stranger", from).status, 403);
+        }
+        QCOMPARE(text(pairingState(), "state"), QStringLiteral("too_many_attempts"));
+        QCOMPARE(post(code, "Owner", "127.0.0.1").status, 410);
     }
 
     // A phone on a slow network takes the end of a book long after zorvid

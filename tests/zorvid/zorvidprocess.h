@@ -138,15 +138,17 @@ struct RawReply {
 };
 
 // Sends BYTES as they are, on the daemon's socket or, given a PORT, to the
-// pairing endpoint, and reads until the other side closes (at most 3 s).
-inline RawReply exchange(const QByteArray &bytes, quint16 port = 0)
+// pairing endpoint from the address FROM, and reads until the other side
+// closes (at most 3 s).
+inline RawReply exchange(const QByteArray &bytes, quint16 port = 0,
+                         const QHostAddress &from = QHostAddress())
 {
     QLocalSocket local;
     QTcpSocket tcp;
     QIODevice *socket = port == 0 ? static_cast<QIODevice *>(&local) : &tcp;
     if (port == 0)
         local.connectToServer(zorvi::daemonSocket);
-    else
+    else if (from.isNull() || tcp.bind(from))
         tcp.connectToHost(QHostAddress::LocalHost, port);
     if (!(port == 0 ? local.waitForConnected(3000) : tcp.waitForConnected(3000)))
         return RawReply();

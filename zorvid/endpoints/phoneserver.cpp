@@ -337,7 +337,8 @@ HttpReply PhoneServer::submit(const HttpRequest &request, const PageLanguage &la
     if (browser && code.toString().trimmed().isEmpty())
         return refusal(400, "codeMissing", "the code is empty", false);
 
-    const Pairing::Submission submission = pairing.submit(code.toString(), name.toString());
+    const Pairing::Submission submission =
+        pairing.submit(code.toString(), name.toString(), request.peer);
     switch (submission.outcome) {
     case Pairing::Outcome::Paired: {
         HttpReply reply =
@@ -357,7 +358,9 @@ HttpReply PhoneServer::submit(const HttpRequest &request, const PageLanguage &la
     case Pairing::Outcome::WrongCode:
     case Pairing::Outcome::Withdrawn: {
         const bool withdrawn = submission.outcome == Pairing::Outcome::Withdrawn;
-        const QByteArray reason = withdrawn ? "wrong code, offer withdrawn" : "wrong code";
+        const QByteArray reason = !withdrawn                               ? "wrong code"
+                                  : pairing.state() == "too_many_attempts" ? "offer withdrawn"
+                                                                           : "no attempts left";
         if (browser)
             return refusal(403, withdrawn ? "codeWithdrawn" : "wrongCode", reason, false);
         HttpReply reply =

@@ -3,6 +3,7 @@
 #include "process/daemonlog.h"
 
 #include <QFile>
+#include <QHostAddress>
 #include <QLocalSocket>
 #include <QTcpSocket>
 
@@ -51,8 +52,10 @@ HttpConnection::HttpConnection(QIODevice *socket, const QString &logPrefix,
     });
     if (auto *local = qobject_cast<QLocalSocket *>(socket))
         connect(local, &QLocalSocket::disconnected, this, &HttpConnection::finish);
-    else if (auto *tcp = qobject_cast<QAbstractSocket *>(socket))
+    else if (auto *tcp = qobject_cast<QAbstractSocket *>(socket)) {
         connect(tcp, &QAbstractSocket::disconnected, this, &HttpConnection::finish);
+        peer = tcp->peerAddress().toString();
+    }
     // Bytes may have arrived before the signals were connected.
     if (socket->bytesAvailable() > 0)
         QTimer::singleShot(0, this, &HttpConnection::readAvailable);
@@ -93,7 +96,8 @@ void HttpConnection::readAvailable()
     case RequestReader::Progress::NeedMore:
         return;
     case RequestReader::Progress::Complete: {
-        const HttpRequest &request = reader.request();
+        HttpRequest request = reader.request();
+        request.peer = peer;
         const HttpReply reply = handler(request);
         // One pass of arg(): a "%2" in the target must stay as it is.
         QString line =

@@ -76,6 +76,8 @@ private:
     QIODevice *socket;
     qintptr descriptor;
     QString logPrefix;
+    // The network address of the other end; empty on the local socket.
+    QString peer;
     ConnectionLimits limits;
     Handler handler;
     RequestReader reader;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QPair>
+#include <QString>
 
 namespace zorvid {
 
@@ -16,6 +17,8 @@ struct HttpRequest {
     // Header fields in order of arrival, names in lower case.
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
+    // The sender's network address; empty on the local socket.
+    QString peer;
 
     // The value of the first field called NAME (lower case); empty if none.
     QByteArray header(const QByteArray &name) const;

@@ -61,6 +61,7 @@ QJsonObject Pairing::offer()
     url = address + QLatin1Char('#') + code;
     expiresAtMs = bootClockMs() + qint64(settings.validitySeconds) * 1000;
     wrongCodes = 0;
+    wrongCodesFrom.clear();
     paired = PairedClient();
     stateNow = State::Waiting;
     daemonLog(
@@ -79,7 +80,7 @@ QJsonObject Pairing::status()
         body.insert(QLatin1String("code"), code);
         body.insert(QLatin1String("url"), url);
         body.insert(QLatin1String("expires_in"), int((expiresAtMs - bootClockMs() + 999) / 1000));
-        body.insert(QLatin1String("attempts_left"), settings.wrongCodeLimit - wrongCodes);
+        body.insert(QLatin1String("attempts_left"), settings.wrongCodeTotal - wrongCodes);
     } else if (stateNow == State::Paired) {
         body.insert(QLatin1String("name"), paired.name);
         body.insert(QLatin1String("id"), paired.id);
@@ -95,28 +96,45 @@ void Pairing::withdraw()
     }
 }
 
-Pairing::Submission Pairing::submit(const QString &typedCode, const QString &name)
+Pairing::Submission Pairing::submit(const QString &typedCode, const QString &name,
+                                    const QString &sender)
 {
     Submission result;
-    if (current() != State::Waiting)
-        return result;
+    // The name is judged before the offer is looked at, so a request that
+    // spends no attempt tells nothing about whether an offer waits.
     const QString shownName = cleanName(name);
     if (shownName.isEmpty()) {
         result.outcome = Outcome::NameMissing;
         return result;
     }
+    if (current() != State::Waiting)
+        return result;
 
+    // A sender without attempts left is refused before its code is looked
+    // at: even the right one would be a guess beyond its share.
+    int fromSender = wrongCodesFrom.value(sender);
+    if (fromSender >= settings.wrongCodeLimit) {
+        result.outcome = Outcome::Withdrawn;
+        return result;
+    }
     if (PairingCode::normalized(typedCode) != code) {
+        wrongCodesFrom.insert(sender, ++fromSender);
         ++wrongCodes;
-        result.attemptsLeft = settings.wrongCodeLimit - wrongCodes;
-        if (result.attemptsLeft > 0) {
-            result.outcome = Outcome::WrongCode;
-        } else {
+        result.attemptsLeft =
+            qMin(settings.wrongCodeLimit - fromSender, settings.wrongCodeTotal - wrongCodes);
+        if (wrongCodes >= settings.wrongCodeTotal) {
             result.outcome = Outcome::Withdrawn;
             stateNow = State::TooManyAttempts;
             daemonLog(QStringLiteral("pairing offer %1 withdrawn after %2 wrong codes")
                           .arg(code)
                           .arg(wrongCodes));
+        } else if (result.attemptsLeft > 0) {
+            result.outcome = Outcome::WrongCode;
+        } else {
+            result.outcome = Outcome::Withdrawn;
+            daemonLog(QStringLiteral("pairing offer %1 refused to %2 after %3 wrong codes")
+                          .arg(code, sender)
+                          .arg(fromSender));
         }
         return result;
     }

@@ -2,6 +2,7 @@
 
 #include "state/pairedclient.h"
 
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 
@@ -13,19 +14,28 @@ class ClientList;
 
 // The one pairing offer the daemon holds at a time: a code that is valid for
 // a while, the address where the other device enters it, and what became of
-// it. The right code adds the device to the client list; too many wrong ones
-// withdraw the offer, so that the code cannot be guessed.
+// it. The right code adds the device to the client list. Wrong codes are
+// counted per network address of the sender: one that used up its attempts
+// is refused from then on, while the offer still waits for the others, so
+// that a stranger cannot burn the code the owner is typing. Many wrong codes
+// from all senders together withdraw the offer, so that the code cannot be
+// guessed from many addresses either.
 class Pairing {
 public:
     struct Settings {
         int validitySeconds = 600;
+        // Wrong codes from one address before it is refused.
         int wrongCodeLimit = 5;
+        // Wrong codes from all addresses before the offer is withdrawn; a
+        // few senders' worth, so that a guess stays one in millions.
+        int wrongCodeTotal = 30;
     };
 
     enum class Outcome {
         Paired,
         WrongCode,
-        // The wrong code that used up the last attempt: the offer is gone.
+        // The sender has used up its attempts (the offer still waits for
+        // others), or all senders together have, and the offer is gone.
         Withdrawn,
         // No offer is waiting; state() says why.
         NoOffer,
@@ -54,8 +64,9 @@ public:
     QJsonObject status();
     // DELETE "/pairing": an offer that still waits is withdrawn.
     void withdraw();
-    // The other device's attempt with CODE as typed and its NAME.
-    Submission submit(const QString &typedCode, const QString &name);
+    // The attempt with CODE as typed and its NAME of the other device at
+    // network address SENDER.
+    Submission submit(const QString &typedCode, const QString &name, const QString &sender);
     // "none", "waiting", "paired", "expired", "cancelled" or "too_many_attempts".
     QString state();
 
@@ -77,6 +88,8 @@ private:
     // On the clock that counts the reader's sleep, as its owner does.
     qint64 expiresAtMs = 0;
     int wrongCodes = 0;
+    // Wrong codes by sender; never more entries than wrongCodeTotal.
+    QHash<QString, int> wrongCodesFrom;
     PairedClient paired;
 };
 

@@ -73,7 +73,8 @@ the database names it as file:///mnt/onboard/... and it lies under STORAGE
 For example:
   curl -d code=ABC234 -d name=Phone http://127.0.0.1:8732/pair
   zorvid-phone --name Phone 'http://127.0.0.1:8732/pair#ABC234'
-After --pairing-attempts wrong codes the offer is withdrawn.
+After --pairing-attempts wrong codes an address is refused, after six times
+as many from all addresses the offer is withdrawn.
 
 Names: a device's name is cleaned when it pairs (control, format and broken
 characters, so direction overrides and zero-width characters, are dropped;
@@ -185,7 +186,7 @@ DaemonOptions::Outcome DaemonOptions::parse(const QStringList &arguments)
          QStringLiteral("How long a pairing code stays valid (default %1).").arg(pairingSeconds),
          QStringLiteral("SECONDS")},
         {QStringLiteral("pairing-attempts"),
-         QStringLiteral("Wrong codes that withdraw an offer (default %1).").arg(pairingAttempts),
+         QStringLiteral("Wrong codes one address may send (default %1).").arg(pairingAttempts),
          QStringLiteral("COUNT")},
         {QStringLiteral("request-timeout"),
          QStringLiteral("Time a client has to send its request (default %1).")
