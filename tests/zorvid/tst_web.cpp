@@ -280,6 +280,10 @@ private slots:
             << "file:///mnt/onboard/Books/state.epub" << false;
         QTest::newRow("the database by its folder's short name on a FAT storage")
             << "file:///mnt/onboard/KOBO~1/KoboReader.sqlite" << false;
+        QTest::newRow("a hidden folder below the top by its short name")
+            << "file:///mnt/onboard/Books/SECRET~1/b.epub" << false;
+        QTest::newRow("a hidden book by its short name")
+            << "file:///mnt/onboard/Books/HIDDEN~1.EPU" << false;
         QTest::newRow("the memory card") << "file:///mnt/sd/Books/a.epub" << false;
         QTest::newRow("a NUL in the name")
             << QStringLiteral("file:///mnt/onboard/Books/a.epub") + QChar(0) + ".txt" << false;
@@ -299,17 +303,30 @@ private slots:
         QVERIFY(QFile::link(root.path() + "/outside.epub", storage + "/Books/outer.epub"));
         QVERIFY(QFile::link(storage + "/.kobo/KoboReader.sqlite", storage + "/Books/state.epub"));
 
-        // The same folder under a second name, as FAT gives every long name a
-        // short one.
-        const QByteArray alias = QFile::encodeName(storage + "/KOBO~1");
-        QVERIFY(QDir().mkpath(QString::fromLocal8Bit(alias)));
-        QCOMPARE(::mount(QFile::encodeName(storage + "/.kobo").constData(), alias.constData(),
-                         nullptr, MS_BIND, nullptr),
-                 0);
+        QVERIFY(QDir().mkpath(storage + "/Books/.secret") &&
+                writeFile(storage + "/Books/.secret/b.epub", "x") &&
+                writeFile(storage + "/Books/.hidden.epub", "x"));
+
+        // The same entries under a second name, as FAT gives every long name
+        // a short one.
+        QList<QByteArray> aliases;
+        const QList<QPair<QString, QString>> entries{{".kobo", "KOBO~1"},
+                                                     {"Books/.secret", "Books/SECRET~1"},
+                                                     {"Books/.hidden.epub", "Books/HIDDEN~1.EPU"}};
+        for (const auto &alias : entries) {
+            aliases << QFile::encodeName(storage + '/' + alias.second);
+            const bool folder = QFileInfo(storage + '/' + alias.first).isDir();
+            QVERIFY(folder ? QDir().mkpath(storage + '/' + alias.second)
+                           : writeFile(storage + '/' + alias.second, ""));
+            QCOMPARE(::mount(QFile::encodeName(storage + '/' + alias.first).constData(),
+                             aliases.last().constData(), nullptr, MS_BIND, nullptr),
+                     0);
+        }
 
         const BookFiles files(storage);
         const QString file = files.bookFile(contentId);
-        ::umount2(alias.constData(), MNT_DETACH);
+        for (const QByteArray &alias : aliases)
+            ::umount2(alias.constData(), MNT_DETACH);
         QCOMPARE(!file.isEmpty(), served);
         if (served)
             QCOMPARE(file, QFileInfo(storage + "/Books/a.epub").canonicalFilePath());

@@ -40,30 +40,35 @@ QString BookFiles::bookFile(const QString &contentId) const
         return QString();
     const QString file =
         insideStorage(storage + QLatin1Char('/') + contentId.mid(int(sizeof storageUrl) - 1));
-    // Nickel takes no books from hidden folders, which hold its own state
-    // and the add-on's (the paired devices' list among it).
-    const QStringList steps = file.mid(storage.size() + 1).split(QLatin1Char('/'));
-    for (const QString &step : steps) {
-        if (step.startsWith(QLatin1Char('.')))
+    // Nickel takes no books from hidden folders or files, which hold its own
+    // state and the add-on's (the paired devices' list among it).
+    if (file.isEmpty())
+        return QString();
+    QString folder = storage;
+    for (const QString &step : file.mid(storage.size() + 1).split(QLatin1Char('/'))) {
+        // A hidden name's short name loses its dot, so it always ends in a
+        // numeric tail ("KOBO~1"): other names need no look at the folder.
+        if (step.startsWith(QLatin1Char('.')) ||
+            (step.contains(QLatin1Char('~')) && isHiddenEntry(folder, step)))
             return QString();
+        folder += QLatin1Char('/') + step;
     }
-    return file.isEmpty() || entersHiddenFolder(steps.first()) ? QString() : file;
+    return file;
 }
 
-bool BookFiles::entersHiddenFolder(const QString &name) const
+bool BookFiles::isHiddenEntry(const QString &folder, const QString &name) const
 {
-    // On a FAT storage a folder answers to its short name too ("KOBO~1"),
-    // which has no dot: the folder is told by its identity.
+    // On a FAT storage every entry answers to its short name too ("KOBO~1"),
+    // which has no dot: a hidden one is told by its identity.
     struct stat entered {};
-    if (::stat(QFile::encodeName(storage + QLatin1Char('/') + name).constData(), &entered) != 0 ||
-        !S_ISDIR(entered.st_mode))
+    if (::stat(QFile::encodeName(folder + QLatin1Char('/') + name).constData(), &entered) != 0)
         return false;
     const QFileInfoList hidden =
-        QDir(storage).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QFileInfo &folder : hidden) {
+        QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : hidden) {
         struct stat other {};
-        if (folder.fileName().startsWith(QLatin1Char('.')) &&
-            ::stat(QFile::encodeName(folder.filePath()).constData(), &other) == 0 &&
+        if (entry.fileName().startsWith(QLatin1Char('.')) &&
+            ::stat(QFile::encodeName(entry.filePath()).constData(), &other) == 0 &&
             other.st_dev == entered.st_dev && other.st_ino == entered.st_ino)
             return true;
     }

@@ -15,7 +15,7 @@ public:
     explicit BookFiles(const QString &storage);
 
     // The book's file, resolved; empty when CONTENT_ID names no regular file
-    // on the storage, or one in a hidden folder.
+    // on the storage, or a hidden one or one in a hidden folder at any depth.
     QString bookFile(const QString &contentId) const;
     // The cover Nickel rendered for the book with IMAGE_ID, resolved; empty
     // when there is none.
@@ -25,9 +25,9 @@ private:
     // PATH with every link resolved, if it is a regular file under the
     // storage; empty otherwise.
     QString insideStorage(const QString &path) const;
-    // Whether NAME, a folder at the storage's top, is one of its hidden
-    // folders under another name.
-    bool entersHiddenFolder(const QString &name) const;
+    // Whether NAME, an entry of FOLDER, is one of its hidden entries under
+    // another name.
+    bool isHiddenEntry(const QString &folder, const QString &name) const;
 
     QString storage;
 };
