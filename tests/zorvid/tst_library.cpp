@@ -188,6 +188,70 @@ private slots:
         sqlite3_close(nickel);
     }
 
+    // What a stranger could leave on the storage in the database's place: a
+    // reading ends in time, with an error, and writes nothing beside it.
+    void hostileFiles_data()
+    {
+        QTest::addColumn<QString>("fifo");
+        QTest::addColumn<QByteArray>("sql");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("a FIFO as the database") << "" << QByteArray() << false;
+        QTest::newRow("a FIFO as the WAL index")
+            << "-shm" << QByteArray("PRAGMA journal_mode = WAL;") + fullTable << false;
+        QTest::newRow("an endless view as the table of books")
+            << QString()
+            << QByteArray("CREATE VIEW content AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+                          "SELECT i + 1 FROM n) SELECT 'x' AS ContentID, '6' AS ContentType "
+                          "FROM n WHERE i < 0;")
+            << false;
+        QTest::newRow("a WAL database without its log, as Nickel leaves it")
+            << QString()
+            << QByteArray("PRAGMA journal_mode = WAL;") + fullTable +
+                   "INSERT INTO content (ContentID, ContentType, MimeType) VALUES ('x', '6', 'm');"
+            << true;
+        const QByteArray huge(1 << 20, 'T');
+        QTest::newRow("titles of a MiB, cut")
+            << QString()
+            << fullTable +
+                   "INSERT INTO content (ContentID, ContentType, MimeType, Title, "
+                   "Attribution) VALUES ('x', '6', 'm', '" +
+                   huge + "', '" + QByteArray(1023, 'a') + "\xc3\xa9');"
+            << true;
+    }
+
+    void hostileFiles()
+    {
+        QFETCH(QString, fifo);
+        QFETCH(QByteArray, sql);
+        QFETCH(bool, read);
+        QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
+        const QString database = folder.path() + "/KoboReader.sqlite";
+        if (!sql.isEmpty())
+            sqlite3_close(execute(database, sql));
+        QFile::remove(database + "-shm");
+        QFile::remove(database + "-wal");
+        if (!fifo.isNull())
+            QCOMPARE(::mkfifo(QFile::encodeName(database + fifo).constData(), 0600), 0);
+        const QStringList before = QDir(folder.path()).entryList(QDir::Files | QDir::System);
+
+        Library library(database, 500);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(library.refresh(), read);
+        QVERIFY(clock.elapsed() < 3000);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::System), before);
+        if (!read) {
+            QVERIFY(!library.error().isEmpty());
+            return;
+        }
+        QCOMPARE(library.books().size(), 1);
+        const Book &book = library.books().first();
+        // Cut at 1 KiB, and before a character the cut would split.
+        const bool huge = sql.contains("TTTT");
+        QCOMPARE(book.title, QString(huge ? 1024 : 0, QLatin1Char('T')));
+        QCOMPARE(book.author, QString(huge ? 1023 : 0, QLatin1Char('a')));
+    }
+
     void notADatabase_data()
     {
         QTest::addColumn<QByteArray>("content");

@@ -3,6 +3,7 @@
 // and paging, which files a book may name, and escaping.
 
 #include "filecontent.h"
+#include "library/searchtext.h"
 #include "web/bookfiles.h"
 #include "web/byterange.h"
 #include "web/librarypage.h"
@@ -34,6 +35,7 @@ Book book(const QString &title, const QString &author, const QString &lastRead,
     b.series = series;
     b.lastRead = QDateTime::fromString(lastRead, Qt::ISODate);
     b.onReader = onReader;
+    b.searchText = searchTextOf(b);
     return b;
 }
 

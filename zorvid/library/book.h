@@ -28,6 +28,9 @@ struct Book {
     QString imageId;
     // A store book may be listed without being on the reader.
     bool onReader = true;
+    // Title, author and series as a search compares them (searchTextOf()),
+    // made once for each reading of the library.
+    QString searchText;
 };
 
 } // namespace zorvid

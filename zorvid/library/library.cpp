@@ -1,13 +1,21 @@
 #include "library/library.h"
 
+#include "library/searchtext.h"
+
+#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QStringList>
+#include <QUrl>
 
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zorvid {
 
@@ -20,6 +28,14 @@ constexpr int busyTimeoutMs = 500;
 // this has passed, so a locked or broken one costs a wait now and then, not
 // one per request.
 constexpr qint64 retryAfterMs = 5000;
+// A library larger than any reader's ends a reading with an error, as does
+// one that takes too long ("content" may be an endless view), rather than
+// holding the daemon.
+constexpr int maxBooks = 250000;
+// A text longer than any real title or name is cut (UTF-8 bytes read), and
+// an id longer than any path is no book.
+constexpr int maxTextBytes = 1024;
+constexpr int maxIdBytes = 4096;
 
 // The columns read, in the order of the statement.
 enum Column {
@@ -50,10 +66,46 @@ struct FinishStatement {
 using Database = std::unique_ptr<sqlite3, CloseDatabase>;
 using Statement = std::unique_ptr<sqlite3_stmt, FinishStatement>;
 
-QString text(sqlite3_stmt *statement, int column)
+// A column's text, at most LIMIT bytes of it, cut between characters.
+QString text(sqlite3_stmt *statement, int column, int limit = maxTextBytes)
 {
     const auto *bytes = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
-    return bytes ? QString::fromUtf8(bytes, sqlite3_column_bytes(statement, column)) : QString();
+    if (!bytes)
+        return QString();
+    int length = sqlite3_column_bytes(statement, column);
+    if (length > limit) {
+        length = limit;
+        // Back to the start of the character that the cut would split.
+        while (length > 0 && (uchar(bytes[length]) & 0xc0) == 0x80)
+            --length;
+    }
+    return QString::fromUtf8(bytes, length);
+}
+
+// Whether PATH is a regular file; false for one that is missing. Anything
+// else standing in its place (a FIFO, a device) would hold a reading.
+bool isRegularFile(const QString &path, bool *exists)
+{
+    struct stat status {};
+    *exists = ::stat(QFile::encodeName(path).constData(), &status) == 0;
+    return *exists && S_ISREG(status.st_mode);
+}
+
+// Up to LENGTH bytes from OFFSET of the regular file PATH, opened so that
+// nothing else could hold the call.
+QByteArray head(const QString &path, int offset, int length)
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return QByteArray();
+    QByteArray bytes(length, Qt::Uninitialized);
+    struct stat status {};
+    const ssize_t got = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)
+                            ? ::pread(fd, bytes.data(), size_t(length), offset)
+                            : -1;
+    ::close(fd);
+    return got > 0 ? bytes.left(int(got)) : QByteArray();
 }
 
 // ISO 8601 as Nickel writes it: "2024-01-15T14:30:00Z", with milliseconds,
@@ -66,8 +118,9 @@ QDateTime isoDate(const QString &value)
 
 } // namespace
 
-Library::Library(const QString &database)
+Library::Library(const QString &database, qint64 readingLimitMs)
     : database(database)
+    , readingLimitMs(readingLimitMs)
 {
 }
 
@@ -114,26 +167,45 @@ QByteArray Library::fingerprint() const
     // checkpoint keeps its size; on a FAT storage its time moves in steps of
     // 2 s. So the WAL index's header, whose change counter every transaction
     // moves on, is part of it too.
-    QByteArray state;
-    QFile file(database);
-    if (file.open(QIODevice::ReadOnly))
-        state = file.read(28).mid(24);
-    QFile index(database + QStringLiteral("-shm"));
-    if (index.open(QIODevice::ReadOnly))
-        state += index.read(48);
+    QByteArray state = head(database, 24, 4) + head(database + QStringLiteral("-shm"), 0, 48);
     for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-journal")}) {
-        const QFileInfo info(database + suffix);
-        state += ';' + QByteArray::number(info.exists() ? info.size() : -1) + ':' +
-                 QByteArray::number(info.exists() ? info.lastModified().toMSecsSinceEpoch() : 0);
+        struct stat status {};
+        const bool exists = ::stat(QFile::encodeName(database + suffix).constData(), &status) == 0;
+        state += ';' + QByteArray::number(exists ? qint64(status.st_size) : -1) + ':' +
+                 QByteArray::number(exists ? qint64(status.st_mtim.tv_sec) * 1000 +
+                                                 status.st_mtim.tv_nsec / 1000000
+                                           : 0);
     }
     return state;
 }
 
 bool Library::read(QVector<Book> *books)
 {
+    // Only regular files are opened: the database and its journals.
+    bool walPresent = false;
+    bool indexPresent = false;
+    bool exists = false;
+    if (!isRegularFile(database, &exists) ||
+        !(isRegularFile(database + QStringLiteral("-wal"), &walPresent) || !walPresent) ||
+        !(isRegularFile(database + QStringLiteral("-shm"), &indexPresent) || !indexPresent) ||
+        !(isRegularFile(database + QStringLiteral("-journal"), &exists) || !exists)) {
+        lastError =
+            QStringLiteral("%1 or one of its journals is missing or no regular file").arg(database);
+        return false;
+    }
+    // A database in WAL mode (its header's versions are 2) is read through
+    // its log and the log's index, which a reader makes beside it when they
+    // are missing, and which would then stay on the storage. Both are there
+    // while Nickel has it open; without them nobody writes it, and it is
+    // read as it lies, making nothing.
+    const bool walMode = head(database, 18, 2) == QByteArray("\x02\x02", 2);
+    QByteArray uri = QUrl::fromLocalFile(database).toEncoded();
+    if (walMode && (!walPresent || !indexPresent))
+        uri += "?immutable=1";
     sqlite3 *opened = nullptr;
-    const int openResult = sqlite3_open_v2(QFile::encodeName(database).constData(), &opened,
-                                           SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int openResult =
+        sqlite3_open_v2(uri.constData(), &opened,
+                        SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
     const Database handle(opened);
     if (openResult != SQLITE_OK) {
         lastError = QStringLiteral("cannot open %1: %2")
@@ -142,6 +214,18 @@ bool Library::read(QVector<Book> *books)
         return false;
     }
     sqlite3_busy_timeout(handle.get(), busyTimeoutMs);
+    struct Deadline {
+        QElapsedTimer clock;
+        qint64 limitMs;
+    } deadline{QElapsedTimer(), readingLimitMs};
+    deadline.clock.start();
+    sqlite3_progress_handler(
+        handle.get(), 1000,
+        [](void *context) {
+            const auto *deadline = static_cast<Deadline *>(context);
+            return int(deadline->clock.hasExpired(deadline->limitMs));
+        },
+        &deadline);
     const auto failed = [&](const char *step) {
         lastError = QStringLiteral("cannot %1 %2: %3")
                         .arg(QLatin1String(step), database,
@@ -186,9 +270,13 @@ bool Library::read(QVector<Book> *books)
     Statement rows(prepared);
     while ((step = sqlite3_step(rows.get())) == SQLITE_ROW) {
         sqlite3_stmt *row = rows.get();
+        if (books->size() >= maxBooks) {
+            lastError = QStringLiteral("%1 holds more than %2 books").arg(database).arg(maxBooks);
+            return false;
+        }
         Book book;
-        book.contentId = text(row, ContentId);
-        if (book.contentId.isEmpty())
+        book.contentId = text(row, ContentId, maxIdBytes + 1);
+        if (book.contentId.isEmpty() || book.contentId.toUtf8().size() > maxIdBytes)
             continue;
         book.mimeType = text(row, MimeType);
         // Shown and sorted without the blanks around them: a title of
@@ -204,7 +292,13 @@ bool Library::read(QVector<Book> *books)
         book.imageId = text(row, ImageId);
         book.onReader = sqlite3_column_type(row, IsDownloaded) == SQLITE_NULL ||
                         sqlite3_column_int(row, IsDownloaded) != 0;
+        book.searchText = searchTextOf(book);
         books->append(book);
+    }
+    if (step == SQLITE_INTERRUPT) {
+        lastError =
+            QStringLiteral("reading %1 took longer than %2 ms").arg(database).arg(readingLimitMs);
+        return false;
     }
     if (step != SQLITE_DONE)
         return failed("read the books of");

@@ -17,7 +17,8 @@ namespace zorvid {
 // have changed.
 class Library {
 public:
-    explicit Library(const QString &database);
+    // A reading that takes longer than READING_LIMIT_MS ends as a failure.
+    explicit Library(const QString &database, qint64 readingLimitMs = 10000);
 
     // Reads the books again if the database has changed since the last
     // reading. False, with the reason in error(), when it cannot be read:
@@ -37,6 +38,7 @@ private:
     bool read(QVector<Book> *books);
 
     QString database;
+    qint64 readingLimitMs;
     QByteArray readFingerprint;
     QByteArray failedFingerprint;
     QElapsedTimer sinceFailure;

@@ -1,8 +1,9 @@
 #include "libraryquery.h"
 
 #include "formfields.h"
-#include <QCollator>
+#include "library/searchtext.h"
 
+#include <QCollator>
 #include <QUrl>
 
 #include <algorithm>
@@ -13,19 +14,6 @@ namespace zorvid {
 namespace {
 
 const char *const orderNames[] = {"recent", "title", "author"};
-
-// Lower case, without accents: "Zoë" matches "zoe", "ÉTÉ" matches "été".
-QString folded(const QString &text)
-{
-    const QString decomposed = text.normalized(QString::NormalizationForm_KD);
-    QString plain;
-    plain.reserve(decomposed.size());
-    for (const QChar c : decomposed) {
-        if (c.category() != QChar::Mark_NonSpacing)
-            plain += c;
-    }
-    return plain.toCaseFolded();
-}
 
 } // namespace
 
@@ -68,13 +56,10 @@ QByteArray LibraryQuery::toUrlQuery() const
 
 LibraryQuery::Page LibraryQuery::select(const QVector<Book> &books, const QLocale &locale) const
 {
-    const QString wanted = folded(search);
+    const QString wanted = foldedForSearch(search);
     QVector<const Book *> matching;
     for (const Book &book : books) {
-        if (!book.onReader)
-            continue;
-        if (wanted.isEmpty() || folded(book.title).contains(wanted) ||
-            folded(book.author).contains(wanted) || folded(book.series).contains(wanted))
+        if (book.onReader && (wanted.isEmpty() || book.searchText.contains(wanted)))
             matching.append(&book);
     }
 
