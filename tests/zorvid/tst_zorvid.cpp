@@ -636,6 +636,64 @@ private slots:
         QCOMPARE(idsOnDisk(daemon.clientsFile()).size(), 3);
     }
 
+    // A browser's token lasts while it is used: one unused for 90 days opens
+    // nothing and its device leaves the list; a use is written once a day.
+    void unusedDevicesEnd()
+    {
+        const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+        const qint64 day = 24 * 3600;
+        struct Row {
+            const char *token;
+            qint64 pairedAgo;
+            qint64 usedAgo; // -1: never
+            bool opens;
+        };
+        const Row rows[] = {{"used-89-days-ago", 400 * day, 89 * day, true},
+                            {"used-91-days-ago", 400 * day, 91 * day, false},
+                            {"paired-91-days-ago-never-used", 91 * day, -1, false},
+                            {"paired-yesterday", day, -1, true},
+                            {"a-clock-set-back", -400 * day, -1, true}};
+        Zorvid daemon;
+        QJsonArray list;
+        for (const Row &row : rows) {
+            QJsonObject client = QJsonObject::fromVariantMap(
+                {{"id", QString::fromLatin1(row.token)},
+                 {"name", "Phone"},
+                 {"paired_at", double(now - row.pairedAgo)},
+                 {"token_sha256",
+                  QString::fromLatin1(
+                      QCryptographicHash::hash(row.token, QCryptographicHash::Sha256).toHex())}});
+            if (row.usedAgo >= 0)
+                client.insert("used_at", double(now - row.usedAgo));
+            list.append(client);
+        }
+        QVERIFY(writeFile(daemon.clientsFile(),
+                          QJsonDocument(QJsonObject{{"clients", list}}).toJson()));
+        QVERIFY(daemon.start());
+        const quint16 port = quint16(QUrl(daemon.phoneAddress).port());
+        QStringList kept;
+        for (const Row &row : rows) {
+            const RawReply reply = exchange(
+                phoneRequest("GET", "/", "Cookie: zorvi_device=" + QByteArray(row.token) + "\r\n"),
+                port);
+            // Without a library the page says so (503); a token that opens
+            // nothing is sent to pair.
+            QCOMPARE(reply.status, row.opens ? 503 : 303);
+            if (row.opens)
+                kept << row.token;
+        }
+        QCOMPARE(listedIds(), kept);
+        const QJsonArray saved = QJsonDocument::fromJson(readFile(daemon.clientsFile()))
+                                     .object()
+                                     .value("clients")
+                                     .toArray();
+        QCOMPARE(saved.size(), kept.size());
+        for (const QJsonValue &client : saved) {
+            const qint64 usedAt = qint64(client.toObject().value("used_at").toDouble());
+            QVERIFY2(qAbs(usedAt - now) < 60, qPrintable(text(client.toObject(), "id")));
+        }
+    }
+
     // Started while the reader's storage is away, the daemon neither makes its
     // folder under the bare mount point nor takes the list it cannot see for
     // an empty one; it reads the list when the storage comes, and again when

@@ -93,7 +93,7 @@ QByteArray imageType(QFile &file)
 
 } // namespace
 
-PhoneServer::PhoneServer(Pairing &pairing, const ClientList &clients, Library &library,
+PhoneServer::PhoneServer(Pairing &pairing, ClientList &clients, Library &library,
                          const BookFiles &files, const ReaderStorage &storage, int capacity,
                          const ConnectionLimits &limits, QObject *parent)
     : QObject(parent)
@@ -191,8 +191,10 @@ HttpReply PhoneServer::route(const HttpRequest &request)
                     : HttpReply::error(503, "the reader's storage is not available");
     }
     // Nothing of the library without a token of a device still paired.
-    if (!clients.clientWithToken(deviceToken(request)))
+    const PairedClient *client = clients.clientWithToken(deviceToken(request));
+    if (!client)
         return page ? redirect("/pair") : HttpReply::error(404, "no such page");
+    clients.noteUse(client->id);
     if (page)
         return dashboard(request, language);
     return bookFile(request, path == "/cover");

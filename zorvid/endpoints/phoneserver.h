@@ -32,9 +32,9 @@ class ReaderStorage;
 // IPv4 address gets 421. Its connections are a Listener's.
 class PhoneServer : public QObject {
 public:
-    PhoneServer(Pairing &pairing, const ClientList &clients, Library &library,
-                const BookFiles &files, const ReaderStorage &storage, int capacity,
-                const ConnectionLimits &limits, QObject *parent = nullptr);
+    PhoneServer(Pairing &pairing, ClientList &clients, Library &library, const BookFiles &files,
+                const ReaderStorage &storage, int capacity, const ConnectionLimits &limits,
+                QObject *parent = nullptr);
 
     struct Addresses {
         // Where it listens: an IPv4 address, 0.0.0.0 for all of them.
@@ -65,7 +65,7 @@ private:
     HttpReply bookFile(const HttpRequest &request, bool cover);
 
     Pairing &pairing;
-    const ClientList &clients;
+    ClientList &clients;
     Library &library;
     const BookFiles &files;
     const ReaderStorage &storage;

@@ -19,6 +19,22 @@ namespace zorvid {
 
 namespace {
 
+// How long a device's token lasts unused, and how often its use is written.
+constexpr qint64 unusedLimitSeconds = 90 * 24 * 3600;
+constexpr qint64 useNotedEverySeconds = 24 * 3600;
+
+qint64 nowSeconds()
+{
+    return QDateTime::currentMSecsSinceEpoch() / 1000;
+}
+
+// Whether CLIENT has gone unused too long. A clock set back (the reader
+// may not know the time) makes nothing stale.
+bool isStale(const PairedClient &client, qint64 now)
+{
+    return now - qMax(client.pairedAt, client.usedAt) > unusedLimitSeconds;
+}
+
 // Whether ID comes back unchanged from any client that decodes it from JSON
 // and percent-encodes it as UTF-8: no broken surrogate, no noncharacter.
 bool canBeNamed(const QString &id)
@@ -44,6 +60,8 @@ QJsonArray toJsonArray(const QVector<PairedClient> &clients, bool withTokens)
             {{"id", client.id}, {"name", client.name}, {"paired_at", double(client.pairedAt)}});
         if (withTokens && !client.tokenHash.isEmpty())
             entry.insert(QLatin1String("token_sha256"), QString::fromLatin1(client.tokenHash));
+        if (withTokens && client.usedAt > 0)
+            entry.insert(QLatin1String("used_at"), double(client.usedAt));
         array.append(entry);
     }
     return array;
@@ -92,6 +110,7 @@ bool ClientList::load()
 
     int skipped = 0;
     int renamed = 0;
+    int stale = 0;
     for (const QJsonValue &entry : clients.toArray()) {
         const QJsonObject object = entry.toObject();
         PairedClient client;
@@ -99,6 +118,7 @@ bool ClientList::load()
         client.name = object.value(QLatin1String("name")).toString();
         client.pairedAt = qint64(object.value(QLatin1String("paired_at")).toDouble());
         client.tokenHash = object.value(QLatin1String("token_sha256")).toString().toLatin1();
+        client.usedAt = qint64(object.value(QLatin1String("used_at")).toDouble());
         if (!client.id.isEmpty() && !canBeNamed(client.id)) {
             const QByteArray old(reinterpret_cast<const char *>(client.id.utf16()),
                                  client.id.size() * 2);
@@ -111,8 +131,17 @@ bool ClientList::load()
             ++skipped;
             continue;
         }
+        // A browser's device that has long gone unused; one that never had a
+        // token is the add-on's own kind of entry and stays.
+        if (!client.tokenHash.isEmpty() && isStale(client, nowSeconds())) {
+            ++stale;
+            continue;
+        }
         list.append(client);
     }
+    if (stale > 0)
+        daemonLog(QStringLiteral("%1: %2 devices unused for 90 days are no longer paired")
+                      .arg(file, QString::number(stale)));
     if (skipped > 0)
         daemonLog(QStringLiteral("%1: skipped %2 entries without a usable id")
                       .arg(file, QString::number(skipped)));
@@ -136,9 +165,22 @@ const PairedClient *ClientList::clientWithToken(const QByteArray &token) const
     const QByteArray hash = QCryptographicHash::hash(token, QCryptographicHash::Sha256).toHex();
     for (const PairedClient &client : list) {
         if (!client.tokenHash.isEmpty() && client.tokenHash == hash)
-            return &client;
+            return isStale(client, nowSeconds()) ? nullptr : &client;
     }
     return nullptr;
+}
+
+void ClientList::noteUse(QString id)
+{
+    const qint64 now = nowSeconds();
+    const auto found =
+        std::find_if(list.cbegin(), list.cend(), [&](const PairedClient &c) { return c.id == id; });
+    if (found == list.cend() || qAbs(now - found->usedAt) < useNotedEverySeconds)
+        return;
+    QVector<PairedClient> changed = list;
+    changed[int(found - list.cbegin())].usedAt = now;
+    if (write(changed))
+        list = changed;
 }
 
 bool ClientList::add(const PairedClient &client)

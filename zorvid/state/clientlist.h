@@ -12,7 +12,9 @@ class ReaderStorage;
 
 // The paired devices, kept in a JSON file that is replaced atomically on
 // every change: {"clients": [{"id": ..., "name": ..., "paired_at": ...,
-// "token_sha256": ...}]}.
+// "token_sha256": ..., "used_at": ...}]}. A device whose browser has not
+// shown its token for 90 days is no longer paired: its token opens nothing,
+// and the next reading of the file leaves it out.
 // A change is only made in memory once it is on disk, so the file and the
 // list never disagree, and a crash at any moment leaves the old or the new
 // file whole. Nothing is written while the reader's storage is away.
@@ -32,8 +34,12 @@ public:
     // The clients as GET /clients lists them: no token hashes.
     QJsonArray toJson() const;
     // The client whose browser holds TOKEN, or null: a token that was never
-    // given, or whose device has been disconnected, opens nothing.
+    // given, whose device has been disconnected or has gone unused too
+    // long, opens nothing.
     const PairedClient *clientWithToken(const QByteArray &token) const;
+    // Notes that the client with ID has just used its token; the file is
+    // written at most once a day for it.
+    void noteUse(QString id);
 
     // Both change the file first and the list only if that worked.
     bool add(const PairedClient &client);

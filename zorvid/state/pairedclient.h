@@ -12,6 +12,8 @@ struct PairedClient {
     QString name;
     // Seconds of Unix time.
     qint64 pairedAt = 0;
+    // When its browser last showed its token, to within a day; 0 when never.
+    qint64 usedAt = 0;
     // The SHA-256 (hexadecimal) of the token its browser got at pairing and
     // sends back as a cookie; the token itself is kept nowhere. Empty for a
     // device paired before browsers got tokens.
