@@ -111,7 +111,10 @@ int main(int argc, char **argv)
     // Nickel's library, on the reader's storage as Nickel sees it.
     Library library(QDir(options.storagePath).filePath(QStringLiteral(".kobo/KoboReader.sqlite")));
     const BookFiles files(options.storagePath);
-    PhoneServer phone(pairing, clients, library, files, storage, capacity, limits);
+    // Strangers on the Wi-Fi write the lines of the pairing port: bounded.
+    ConnectionLimits phoneLimits = limits;
+    phoneLimits.logLinesPerMinute = 300;
+    PhoneServer phone(pairing, clients, library, files, storage, capacity, phoneLimits);
     PhoneServer::Addresses addresses;
     addresses.listen = options.listenAddress;
     addresses.announced = options.pairingHost;

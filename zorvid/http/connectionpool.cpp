@@ -3,6 +3,7 @@
 #include "http/connectionpool.h"
 
 #include "process/daemonlog.h"
+#include "process/logbudget.h"
 
 #include <sys/resource.h>
 
@@ -28,6 +29,8 @@ ConnectionPool::ConnectionPool(const QString &logPrefix, int capacity,
     , capacity(qMax(1, capacity))
     , limits(limits)
     , handler(std::move(handler))
+    , budget(limits.logLinesPerMinute > 0 ? new LogBudget(logPrefix, limits.logLinesPerMinute, this)
+                                          : nullptr)
 {
     reportTimer.setInterval(1000);
     connect(&reportTimer, &QTimer::timeout, this, &ConnectionPool::report);
@@ -55,7 +58,7 @@ void ConnectionPool::adopt(QIODevice *socket)
 {
     if (open.size() >= capacity)
         makeRoom();
-    auto *connection = new HttpConnection(socket, logPrefix, limits, handler, this);
+    auto *connection = new HttpConnection(socket, logPrefix, limits, handler, budget, this);
     open.append(connection);
     connect(connection, &QObject::destroyed, this,
             [this, connection] { open.removeOne(connection); });
@@ -88,9 +91,9 @@ void ConnectionPool::makeRoom()
         ++dropped;
         return;
     }
-    daemonLog(logPrefix + QStringLiteral("more than %1 connections at once: dropping older ones "
-                                         "to make room")
-                              .arg(capacity));
+    log(logPrefix + QStringLiteral("more than %1 connections at once: dropping older ones "
+                                   "to make room")
+                        .arg(capacity));
     reportTimer.start();
 }
 
@@ -100,10 +103,18 @@ void ConnectionPool::report()
         reportTimer.stop();
         return;
     }
-    daemonLog(logPrefix + QStringLiteral("%1 connections dropped in the last second, %2 open")
-                              .arg(dropped)
-                              .arg(open.size()));
+    log(logPrefix + QStringLiteral("%1 connections dropped in the last second, %2 open")
+                        .arg(dropped)
+                        .arg(open.size()));
     dropped = 0;
+}
+
+void ConnectionPool::log(const QString &line)
+{
+    if (budget)
+        budget->log(line);
+    else
+        daemonLog(line);
 }
 
 } // namespace zorvid

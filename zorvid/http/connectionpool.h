@@ -36,11 +36,14 @@ public:
 private:
     void makeRoom();
     void report();
+    void log(const QString &line);
 
     QString logPrefix;
     int capacity;
     ConnectionLimits limits;
     HttpConnection::Handler handler;
+    // Null when its connections' lines are not bounded.
+    LogBudget *budget;
     // Oldest first.
     QList<HttpConnection *> open;
     // Connections dropped since the last log line about them.

@@ -1,6 +1,7 @@
 #include "http/httpconnection.h"
 
 #include "process/daemonlog.h"
+#include "process/logbudget.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -26,13 +27,15 @@ qintptr descriptorOf(QIODevice *socket)
 } // namespace
 
 HttpConnection::HttpConnection(QIODevice *socket, const QString &logPrefix,
-                               const ConnectionLimits &limits, Handler handler, QObject *parent)
+                               const ConnectionLimits &limits, Handler handler, LogBudget *budget,
+                               QObject *parent)
     : QObject(parent)
     , socket(socket)
     , descriptor(descriptorOf(socket))
     , logPrefix(logPrefix)
     , limits(limits)
     , handler(std::move(handler))
+    , budget(budget)
     , reader(limits.headBytes, limits.bodyBytes)
 {
     socket->setParent(this);
@@ -106,16 +109,16 @@ void HttpConnection::readAvailable()
                                  QString::number(reply.status));
         if (!reply.note.isEmpty())
             line += QLatin1Char(' ') + QString::fromUtf8(reply.note);
-        daemonLog(line);
+        log(line);
         send(reply);
         return;
     }
     case RequestReader::Progress::Failed:
-        daemonLog(logPrefix + QStringLiteral("%1 %2 after %3 bytes: %4")
-                                  .arg(reader.failureStatus())
-                                  .arg(QString::fromLatin1(reader.failureReason()))
-                                  .arg(reader.received())
-                                  .arg(printable(opening, 48)));
+        log(logPrefix + QStringLiteral("%1 %2 after %3 bytes: %4")
+                            .arg(reader.failureStatus())
+                            .arg(QString::fromLatin1(reader.failureReason()))
+                            .arg(reader.received())
+                            .arg(printable(opening, 48)));
         send(HttpReply::error(reader.failureStatus(), reader.failureReason()));
         return;
     }
@@ -128,7 +131,7 @@ void HttpConnection::send(const HttpReply &reply)
     socket->write(reply.toBytes());
     if (reply.file && reply.fileLength > 0 && !reply.headOnly) {
         if (!reply.file->seek(reply.fileOffset)) {
-            daemonLog(logPrefix + QStringLiteral("- cannot read %1").arg(reply.file->fileName()));
+            log(logPrefix + QStringLiteral("- cannot read %1").arg(reply.file->fileName()));
             abort();
             return;
         }
@@ -152,8 +155,7 @@ void HttpConnection::sendMore()
         if (bytes.isEmpty()) {
             // Shortened or unreadable since it was opened: the peer must not
             // take what it got for the whole file.
-            daemonLog(
-                logPrefix +
+            log(logPrefix +
                 QStringLiteral("- %1 ended %2 bytes early").arg(file->fileName()).arg(fileLeft));
             abort();
             return;
@@ -180,18 +182,17 @@ void HttpConnection::closeSendingSideWhenWritten()
 void HttpConnection::deadlinePassed()
 {
     if (!replied) {
-        daemonLog(logPrefix + QStringLiteral("408 request not complete within %1 ms after %2 bytes")
-                                  .arg(limits.requestTimeoutMs)
-                                  .arg(reader.received()));
+        log(logPrefix + QStringLiteral("408 request not complete within %1 ms after %2 bytes")
+                            .arg(limits.requestTimeoutMs)
+                            .arg(reader.received()));
         send(HttpReply::error(408, "request not complete in time"));
         return;
     }
     if (!halfClosed)
-        daemonLog(logPrefix +
-                  QStringLiteral("- cut off: the peer took none of its reply for %1 ms, "
-                                 "%2 bytes unsent")
-                      .arg(limits.stallMs)
-                      .arg(socket->bytesToWrite() + fileLeft));
+        log(logPrefix + QStringLiteral("- cut off: the peer took none of its reply for %1 ms, "
+                                       "%2 bytes unsent")
+                            .arg(limits.stallMs)
+                            .arg(socket->bytesToWrite() + fileLeft));
     abort();
 }
 
@@ -211,12 +212,19 @@ void HttpConnection::finish()
     finished = true;
     deadline.stop();
     if (!replied && reader.received() > 0)
-        daemonLog(
-            logPrefix +
+        log(logPrefix +
             QStringLiteral("- client left after %1 bytes of a request").arg(reader.received()));
     if (afterSent)
         afterSent();
     deleteLater();
+}
+
+void HttpConnection::log(const QString &line)
+{
+    if (budget)
+        budget->log(line);
+    else
+        daemonLog(line);
 }
 
 } // namespace zorvid

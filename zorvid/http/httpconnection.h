@@ -12,6 +12,8 @@ class QIODevice;
 
 namespace zorvid {
 
+class LogBudget;
+
 struct ConnectionLimits {
     // Request line and header fields together.
     int headBytes = 8 * 1024;
@@ -26,6 +28,8 @@ struct ConnectionLimits {
     // How long a reply streamed from a file may wait for the peer to take
     // more of it.
     int stallMs = 30000;
+    // Log lines of its connections a minute; 0 for no bound.
+    int logLinesPerMinute = 0;
 };
 
 // One connection that carries one request and one reply: it reads the
@@ -43,9 +47,10 @@ public:
     using Handler = std::function<HttpReply(const HttpRequest &)>;
 
     // SOCKET is a connected QLocalSocket or QTcpSocket; the connection
-    // becomes its parent. LOG_PREFIX starts every log line it writes.
+    // becomes its parent. LOG_PREFIX starts every log line it writes, through
+    // BUDGET when there is one.
     HttpConnection(QIODevice *socket, const QString &logPrefix, const ConnectionLimits &limits,
-                   Handler handler, QObject *parent);
+                   Handler handler, LogBudget *budget, QObject *parent);
 
     bool isAnswered() const { return replied; }
     // Nothing of a request has come, nor waits to be read.
@@ -72,6 +77,7 @@ private:
     void deadlinePassed();
     void abort();
     void finish();
+    void log(const QString &line);
 
     QIODevice *socket;
     qintptr descriptor;
@@ -80,6 +86,7 @@ private:
     QString peer;
     ConnectionLimits limits;
     Handler handler;
+    LogBudget *budget;
     RequestReader reader;
     // The first bytes received, to show in the log line of a bad request.
     QByteArray opening;
