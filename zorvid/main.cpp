@@ -109,12 +109,13 @@ int main(int argc, char **argv)
     const int capacity = ConnectionPool::capacityFor(2);
 
     // Nickel's library, on the reader's storage as Nickel sees it.
-    Library library(QDir(options.storagePath).filePath(QStringLiteral(".kobo/KoboReader.sqlite")));
+    std::unique_ptr<Library> library(
+        new Library(QDir(options.storagePath).filePath(QStringLiteral(".kobo/KoboReader.sqlite"))));
     const BookFiles files(options.storagePath);
     // Strangers on the Wi-Fi write the lines of the pairing port: bounded.
     ConnectionLimits phoneLimits = limits;
     phoneLimits.logLinesPerMinute = 300;
-    PhoneServer phone(pairing, clients, library, files, storage, capacity, phoneLimits);
+    PhoneServer phone(pairing, clients, std::move(library), files, storage, capacity, phoneLimits);
     PhoneServer::Addresses addresses;
     addresses.listen = options.listenAddress;
     addresses.announced = options.pairingHost;

@@ -1,7 +1,7 @@
 #include "endpoints/phoneserver.h"
 
 #include "http/jsonobject.h"
-#include "library/library.h"
+#include "library/librarythread.h"
 #include "pairing/pairing.h"
 #include "state/clientlist.h"
 #include "state/readerstorage.h"
@@ -9,6 +9,8 @@
 #include "web/byterange.h"
 #include "web/formfields.h"
 #include "web/librarypage.h"
+#include "web/libraryquery.h"
+#include "web/ordercache.h"
 #include "web/pagelanguage.h"
 #include "web/pairpage.h"
 #include "web/webpage.h"
@@ -91,19 +93,101 @@ QByteArray imageType(QFile &file)
     return QByteArray();
 }
 
+// A cover's image, whole; 404 for anything that is not one.
+HttpReply coverReply(const QString &path)
+{
+    if (path.isEmpty())
+        return HttpReply::error(404, "no cover");
+    auto file = std::make_shared<QFile>(path);
+    // It was there a moment ago: out of descriptors, say.
+    if (!file->open(QIODevice::ReadOnly))
+        return HttpReply::error(503, "the file cannot be opened now");
+    HttpReply reply;
+    reply.contentType = imageType(*file);
+    if (reply.contentType.isEmpty())
+        return HttpReply::error(404, "the cover is no image");
+    reply.file = file;
+    reply.status = 200;
+    reply.fileLength = file->size();
+    reply.headers.append(
+        qMakePair(QByteArray("Cache-Control"), QByteArray("private, max-age=3600")));
+    addBrowserHeaders(&reply);
+    return reply;
+}
+
+// A book's file at PATH, of Nickel's MIME_TYPE: whole, or the RANGE asked
+// for while IF_RANGE (when sent) names the file as it is.
+HttpReply bookReply(const QString &path, const QString &mimeType, const QByteArray &ifRange,
+                    const QByteArray &range)
+{
+    if (path.isEmpty())
+        return HttpReply::error(404, "no file");
+    auto file = std::make_shared<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly))
+        return HttpReply::error(503, "the file cannot be opened now");
+    HttpReply reply;
+    reply.file = file;
+    const qint64 size = file->size();
+    // The same file answers to the same tag, so a phone resumes a download
+    // only while the file is unchanged.
+    const QFileInfo info(path);
+    const QByteArray tag = '"' + QByteArray::number(size, 16) + '-' +
+                           QByteArray::number(info.lastModified().toMSecsSinceEpoch(), 16) + '"';
+    const ByteRange part =
+        ByteRange::parse(ifRange.isEmpty() || ifRange == tag ? range : QByteArray(), size);
+    // The types of books as Nickel names them; anything else (a page, a
+    // script, an image that is a document) goes out as plain bytes, which no
+    // browser runs or shows in place.
+    static const QByteArray bookTypes[] = {"application/epub+zip", "application/x-kobo-epub+zip",
+                                           "application/pdf",      "application/x-cbz",
+                                           "application/x-cbr",    "application/x-mobipocket-ebook",
+                                           "application/rtf",      "text/plain"};
+    const QByteArray type = mimeType.toLatin1();
+    reply.contentType =
+        std::find(std::begin(bookTypes), std::end(bookTypes), type) != std::end(bookTypes)
+            ? type
+            : "application/octet-stream";
+    switch (part.kind) {
+    case ByteRange::Kind::Unsatisfiable: {
+        HttpReply refusal = HttpReply::error(416, "range not satisfiable");
+        refusal.headers.append(
+            qMakePair(QByteArray("Content-Range"), "bytes */" + QByteArray::number(size)));
+        return refusal;
+    }
+    case ByteRange::Kind::Part:
+        reply.status = 206;
+        reply.headers.append(qMakePair(QByteArray("Content-Range"),
+                                       "bytes " + QByteArray::number(part.offset) + '-' +
+                                           QByteArray::number(part.offset + part.length - 1) + '/' +
+                                           QByteArray::number(size)));
+        break;
+    case ByteRange::Kind::Whole:
+        reply.status = 200;
+        break;
+    }
+    reply.fileOffset = part.offset;
+    reply.fileLength = part.length;
+    reply.headers.append(qMakePair(QByteArray("Accept-Ranges"), QByteArray("bytes")));
+    reply.headers.append(qMakePair(QByteArray("ETag"), tag));
+    reply.headers.append(qMakePair(QByteArray("Content-Disposition"), attachment(info.fileName())));
+    reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("private, no-cache")));
+    addBrowserHeaders(&reply);
+    return reply;
+}
+
 } // namespace
 
-PhoneServer::PhoneServer(Pairing &pairing, ClientList &clients, Library &library,
+PhoneServer::PhoneServer(Pairing &pairing, ClientList &clients, std::unique_ptr<Library> library,
                          const BookFiles &files, const ReaderStorage &storage, int capacity,
                          const ConnectionLimits &limits, QObject *parent)
     : QObject(parent)
     , pairing(pairing)
     , clients(clients)
-    , library(library)
     , files(files)
     , storage(storage)
     , listener(QStringLiteral("the pairing port"), QStringLiteral("phone "), capacity, limits,
                [this](const HttpRequest &request) { return handle(request); })
+    , library(std::move(library))
 {
 }
 
@@ -161,7 +245,17 @@ HttpReply PhoneServer::handle(const HttpRequest &request)
     if (!isAddressHost(request.header("host")))
         return HttpReply::error(421, "not asked for by the reader's address");
     HttpReply reply = route(request);
-    reply.headOnly = request.method == "HEAD";
+    if (request.method != "HEAD")
+        return reply;
+    reply.headOnly = true;
+    if (const auto later = reply.later) {
+        reply.later = [later](const HttpReply::Send &send) {
+            later([send](HttpReply made) {
+                made.headOnly = true;
+                send(made);
+            });
+        };
+    }
     return reply;
 }
 
@@ -203,97 +297,50 @@ HttpReply PhoneServer::route(const HttpRequest &request)
 HttpReply PhoneServer::dashboard(const HttpRequest &request, const PageLanguage &language)
 {
     const LibraryQuery query = LibraryQuery::fromUrlQuery(request.query());
-    QString message;
-    if (!library.refresh())
-        message = language.text("libraryUnavailable");
-    HttpReply reply = libraryPage(library.books(), query, files, language, message);
-    // Sorting a large library takes a key per book for a moment; the memory
-    // goes back to the reader rather than staying with the daemon.
-    malloc_trim(0);
-    if (!message.isEmpty())
-        reply.note = "library not read: " + library.error().toUtf8();
+    const BookFiles &files = this->files;
+    OrderCache *const orders = &this->orders;
+    return onLibraryThread([query, language, &files, orders](Library &library) {
+        QString message;
+        if (!library.refresh())
+            message = language.text("libraryUnavailable");
+        orders->follow(library.reading());
+        HttpReply reply = libraryPage(library.books(), query, files, language, message, orders);
+        // Reading and sorting a large library takes memory for a moment; it
+        // goes back to the reader rather than staying with the daemon.
+        malloc_trim(0);
+        if (!message.isEmpty())
+            reply.note = "library not read: " + library.error().toUtf8();
+        return reply;
+    });
+}
+
+HttpReply PhoneServer::onLibraryThread(LibraryThread::Job job)
+{
+    HttpReply reply;
+    LibraryThread *const thread = &library;
+    reply.later = [thread, job](const HttpReply::Send &send) {
+        thread->run(job, send);
+    };
     return reply;
 }
 
 HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
 {
-    // The books already read answer, so that a page's covers do not each
-    // read the database again.
     const QString id = formFields(request.query()).value(QLatin1String("id")).toString();
-    const Book *book = id.isEmpty() ? nullptr : library.book(id);
-    if (!book && library.books().isEmpty() && !library.error().isEmpty())
-        return HttpReply::error(503, "the library cannot be read");
-    if (!book || !book->onReader)
-        return HttpReply::error(404, "no such book");
-    const QString path = cover ? files.coverFile(book->imageId) : files.bookFile(book->contentId);
-    if (path.isEmpty())
-        return HttpReply::error(404, cover ? "no cover" : "no file");
-    auto file = std::make_shared<QFile>(path);
-    // It was there a moment ago: out of descriptors, say.
-    if (!file->open(QIODevice::ReadOnly))
-        return HttpReply::error(503, "the file cannot be opened now");
-
-    HttpReply reply;
-    reply.file = file;
-    const qint64 size = file->size();
-    if (cover) {
-        reply.contentType = imageType(*file);
-        if (reply.contentType.isEmpty())
-            return HttpReply::error(404, "the cover is no image");
-        reply.status = 200;
-        reply.fileLength = size;
-        reply.headers.append(
-            qMakePair(QByteArray("Cache-Control"), QByteArray("private, max-age=3600")));
-        addBrowserHeaders(&reply);
-        return reply;
-    }
-
-    // The same file answers to the same tag, so a phone resumes a download
-    // only while the file is unchanged.
-    const QFileInfo info(path);
-    const QByteArray tag = '"' + QByteArray::number(size, 16) + '-' +
-                           QByteArray::number(info.lastModified().toMSecsSinceEpoch(), 16) + '"';
     const QByteArray ifRange = request.header("if-range");
-    const ByteRange range = ByteRange::parse(
-        ifRange.isEmpty() || ifRange == tag ? request.header("range") : QByteArray(), size);
-    // The types of books as Nickel names them; anything else (a page, a
-    // script, an image that is a document) goes out as plain bytes, which no
-    // browser runs or shows in place.
-    static const QByteArray bookTypes[] = {"application/epub+zip", "application/x-kobo-epub+zip",
-                                           "application/pdf",      "application/x-cbz",
-                                           "application/x-cbr",    "application/x-mobipocket-ebook",
-                                           "application/rtf",      "text/plain"};
-    const QByteArray type = book->mimeType.toLatin1();
-    reply.contentType =
-        std::find(std::begin(bookTypes), std::end(bookTypes), type) != std::end(bookTypes)
-            ? type
-            : "application/octet-stream";
-    switch (range.kind) {
-    case ByteRange::Kind::Unsatisfiable: {
-        HttpReply refusal = HttpReply::error(416, "range not satisfiable");
-        refusal.headers.append(
-            qMakePair(QByteArray("Content-Range"), "bytes */" + QByteArray::number(size)));
-        return refusal;
-    }
-    case ByteRange::Kind::Part:
-        reply.status = 206;
-        reply.headers.append(qMakePair(QByteArray("Content-Range"),
-                                       "bytes " + QByteArray::number(range.offset) + '-' +
-                                           QByteArray::number(range.offset + range.length - 1) +
-                                           '/' + QByteArray::number(size)));
-        break;
-    case ByteRange::Kind::Whole:
-        reply.status = 200;
-        break;
-    }
-    reply.fileOffset = range.offset;
-    reply.fileLength = range.length;
-    reply.headers.append(qMakePair(QByteArray("Accept-Ranges"), QByteArray("bytes")));
-    reply.headers.append(qMakePair(QByteArray("ETag"), tag));
-    reply.headers.append(qMakePair(QByteArray("Content-Disposition"), attachment(info.fileName())));
-    reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("private, no-cache")));
-    addBrowserHeaders(&reply);
-    return reply;
+    const QByteArray range = request.header("range");
+    const BookFiles &files = this->files;
+    return onLibraryThread([id, ifRange, range, cover, &files](Library &library) {
+        // The books already read answer, so that a page's covers do not each
+        // read the database again.
+        const Book *book = id.isEmpty() ? nullptr : library.book(id);
+        if (!book && library.books().isEmpty() && !library.error().isEmpty())
+            return HttpReply::error(503, "the library cannot be read");
+        if (!book || !book->onReader)
+            return HttpReply::error(404, "no such book");
+        return cover ? coverReply(files.coverFile(book->imageId))
+                     : bookReply(files.bookFile(book->contentId), book->mimeType, ifRange, range);
+    });
 }
 
 HttpReply PhoneServer::submit(const HttpRequest &request, const PageLanguage &language)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "http/listener.h"
+#include "library/librarythread.h"
+#include "web/ordercache.h"
 
 #include <QObject>
 
@@ -8,7 +10,6 @@ namespace zorvid {
 
 class BookFiles;
 class ClientList;
-class Library;
 class Pairing;
 class PageLanguage;
 class ReaderStorage;
@@ -32,9 +33,10 @@ class ReaderStorage;
 // IPv4 address gets 421. Its connections are a Listener's.
 class PhoneServer : public QObject {
 public:
-    PhoneServer(Pairing &pairing, ClientList &clients, Library &library, const BookFiles &files,
-                const ReaderStorage &storage, int capacity, const ConnectionLimits &limits,
-                QObject *parent = nullptr);
+    // LIBRARY is read on a thread of the server's own.
+    PhoneServer(Pairing &pairing, ClientList &clients, std::unique_ptr<Library> library,
+                const BookFiles &files, const ReaderStorage &storage, int capacity,
+                const ConnectionLimits &limits, QObject *parent = nullptr);
 
     struct Addresses {
         // Where it listens: an IPv4 address, 0.0.0.0 for all of them.
@@ -63,15 +65,20 @@ private:
     HttpReply dashboard(const HttpRequest &request, const PageLanguage &language);
     // A book's file or its cover, streamed from the storage.
     HttpReply bookFile(const HttpRequest &request, bool cover);
+    // A reply that JOB makes on the library's thread.
+    HttpReply onLibraryThread(LibraryThread::Job job);
 
     Pairing &pairing;
     ClientList &clients;
-    Library &library;
+    // On the library's thread only.
+    OrderCache orders;
     const BookFiles &files;
     const ReaderStorage &storage;
     Listener listener;
     Addresses addresses;
     quint16 port = 0;
+    // Last, so that it ends first: its jobs use what the server holds.
+    LibraryThread library;
 };
 
 } // namespace zorvid

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QTcpSocket>
 
 #include <sys/ioctl.h>
@@ -85,7 +86,7 @@ void HttpConnection::drop()
 void HttpConnection::readAvailable()
 {
     const QByteArray bytes = socket->readAll();
-    if (replied) {
+    if (replied || awaiting) {
         // Whatever follows the request is dropped, up to a bound.
         drained += bytes.size();
         if (drained > limits.drainBytes)
@@ -102,15 +103,16 @@ void HttpConnection::readAvailable()
         HttpRequest request = reader.request();
         request.peer = peer;
         const HttpReply reply = handler(request);
-        // One pass of arg(): a "%2" in the target must stay as it is.
-        QString line =
-            logPrefix + QStringLiteral("%1 %2 %3")
-                            .arg(QString::fromLatin1(request.method), printable(request.target),
-                                 QString::number(reply.status));
-        if (!reply.note.isEmpty())
-            line += QLatin1Char(' ') + QString::fromUtf8(reply.note);
-        log(line);
-        send(reply);
+        if (!reply.later) {
+            answer(request, reply);
+            return;
+        }
+        awaiting = true;
+        const QPointer<HttpConnection> self(this);
+        reply.later([self, request](const HttpReply &made) {
+            if (self && self->awaiting)
+                self->answer(request, made);
+        });
         return;
     }
     case RequestReader::Progress::Failed:
@@ -168,6 +170,19 @@ void HttpConnection::sendMore()
         file.reset();
 }
 
+void HttpConnection::answer(const HttpRequest &request, const HttpReply &reply)
+{
+    awaiting = false;
+    // One pass of arg(): a "%2" in the target must stay as it is.
+    QString line = logPrefix + QStringLiteral("%1 %2 %3")
+                                   .arg(QString::fromLatin1(request.method),
+                                        printable(request.target), QString::number(reply.status));
+    if (!reply.note.isEmpty())
+        line += QLatin1Char(' ') + QString::fromUtf8(reply.note);
+    log(line);
+    send(reply);
+}
+
 void HttpConnection::closeSendingSideWhenWritten()
 {
     if (!replied || halfClosed || socket->bytesToWrite() > 0)
@@ -181,6 +196,13 @@ void HttpConnection::closeSendingSideWhenWritten()
 
 void HttpConnection::deadlinePassed()
 {
+    if (awaiting) {
+        awaiting = false;
+        log(logPrefix +
+            QStringLiteral("503 no reply made within %1 ms").arg(limits.requestTimeoutMs));
+        send(HttpReply::error(503, "no reply made in time"));
+        return;
+    }
     if (!replied) {
         log(logPrefix + QStringLiteral("408 request not complete within %1 ms after %2 bytes")
                             .arg(limits.requestTimeoutMs)

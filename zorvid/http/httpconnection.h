@@ -70,6 +70,8 @@ private:
     // Bytes of the peer's that have not been read yet.
     bool bytesWaiting() const;
     void readAvailable();
+    // Logs the request's line with the reply's status and sends the reply.
+    void answer(const HttpRequest &request, const HttpReply &reply);
     void send(const HttpReply &reply);
     // Tops up the socket's buffer from the reply's file.
     void sendMore();
@@ -92,6 +94,8 @@ private:
     QByteArray opening;
     QTimer deadline;
     bool replied = false;
+    // The request is complete and its reply is being made elsewhere.
+    bool awaiting = false;
     bool halfClosed = false;
     qint64 drained = 0;
     bool finished = false;

@@ -31,6 +31,12 @@ struct HttpReply {
     QByteArray note;
     // Run once the reply has left (or the peer has gone).
     std::function<void()> afterSent;
+    // Set, instead of all the above, for a reply that is made later (on
+    // another thread): the connection calls it with the function that sends
+    // the reply once it is made, which may be called from its own thread
+    // only, and does nothing once the connection has gone or given up.
+    using Send = std::function<void(const HttpReply &)>;
+    std::function<void(const Send &)> later;
 
     static HttpReply json(int status, const QJsonValue &value);
     static HttpReply empty(int status);

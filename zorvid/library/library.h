@@ -29,6 +29,9 @@ public:
     // such book, from a new one; null when there is none.
     const Book *book(const QString &contentId);
     const QVector<Book> &books() const { return list; }
+    // Counts the readings that changed books(): what was made from them is
+    // current while this stays.
+    quint64 reading() const { return readings; }
     QString error() const { return lastError; }
 
 private:
@@ -43,6 +46,7 @@ private:
     QByteArray failedFingerprint;
     QElapsedTimer sinceFailure;
     QVector<Book> list;
+    quint64 readings = 0;
     QString lastError;
 };
 

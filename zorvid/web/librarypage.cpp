@@ -1,6 +1,7 @@
 #include "librarypage.h"
 
 #include "bookfiles.h"
+#include "ordercache.h"
 #include "pagelanguage.h"
 #include "webpage.h"
 
@@ -68,9 +69,11 @@ PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &
 } // namespace
 
 HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, const BookFiles &files,
-                      const PageLanguage &language, const QString &message)
+                      const PageLanguage &language, const QString &message, OrderCache *cache)
 {
-    const LibraryQuery::Page page = query.select(books, language.locale());
+    const LibraryQuery::Page page =
+        query.select(books, cache ? cache->sorted(books, query.order, language.locale())
+                                  : LibraryQuery::sorted(books, query.order, language.locale()));
     PageData data;
     for (const char *key :
          {"libraryTitle", "searchLabel", "searchPlaceholder", "searchButton", "sortLabel"})

@@ -54,34 +54,27 @@ QByteArray LibraryQuery::toUrlQuery() const
     return query;
 }
 
-LibraryQuery::Page LibraryQuery::select(const QVector<Book> &books, const QLocale &locale) const
+QVector<int> LibraryQuery::sorted(const QVector<Book> &books, Order order, const QLocale &locale)
 {
-    const QString wanted = foldedForSearch(search);
-    QVector<const Book *> matching;
-    for (const Book &book : books) {
-        if (book.onReader && (wanted.isEmpty() || book.searchText.contains(wanted)))
-            matching.append(&book);
-    }
-
     QCollator collator(locale);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     collator.setNumericMode(true);
     // Sort keys, made once per book rather than once per comparison.
     struct Entry {
-        const Book *book;
+        int index;
         QCollatorSortKey first;
         QCollatorSortKey second;
     };
-    const auto keyOf = [&collator](const QString &text) {
-        return collator.sortKey(text);
-    };
     // A sort key has no empty state to fill a QVector with.
     std::vector<Entry> entries;
-    entries.reserve(size_t(matching.size()));
-    for (const Book *book : matching) {
-        const QString &major = order == Order::Author ? book->author : book->title;
-        entries.push_back(
-            Entry{book, keyOf(major), keyOf(order == Order::Author ? book->title : book->author)});
+    entries.reserve(size_t(books.size()));
+    for (int i = 0; i < books.size(); ++i) {
+        const Book &book = books.at(i);
+        if (!book.onReader)
+            continue;
+        const QString &major = order == Order::Author ? book.author : book.title;
+        const QString &minor = order == Order::Author ? book.title : book.author;
+        entries.push_back(Entry{i, collator.sortKey(major), collator.sortKey(minor)});
     }
     // Empty titles and authors go after the others, whatever the order.
     const auto byText = [](const Entry &a, const Entry &b, const QString &textA,
@@ -92,28 +85,59 @@ LibraryQuery::Page LibraryQuery::select(const QVector<Book> &books, const QLocal
         return major != 0 ? major < 0 : a.second.compare(b.second) < 0;
     };
     std::stable_sort(entries.begin(), entries.end(), [&](const Entry &a, const Entry &b) {
+        const Book &bookA = books.at(a.index);
+        const Book &bookB = books.at(b.index);
         switch (order) {
         case Order::Recent:
-            if (a.book->lastRead.isValid() != b.book->lastRead.isValid())
-                return a.book->lastRead.isValid();
-            if (a.book->lastRead != b.book->lastRead)
-                return a.book->lastRead > b.book->lastRead;
-            return byText(a, b, a.book->title, b.book->title);
+            if (bookA.lastRead.isValid() != bookB.lastRead.isValid())
+                return bookA.lastRead.isValid();
+            if (bookA.lastRead != bookB.lastRead)
+                return bookA.lastRead > bookB.lastRead;
+            return byText(a, b, bookA.title, bookB.title);
         case Order::Title:
-            return byText(a, b, a.book->title, b.book->title);
+            return byText(a, b, bookA.title, bookB.title);
         case Order::Author:
-            return byText(a, b, a.book->author, b.book->author);
+            return byText(a, b, bookA.author, bookB.author);
         }
         return false;
     });
+    QVector<int> indexes;
+    indexes.reserve(int(entries.size()));
+    for (const Entry &entry : entries)
+        indexes.append(entry.index);
+    return indexes;
+}
 
+LibraryQuery::Page LibraryQuery::select(const QVector<Book> &books,
+                                        const QVector<int> &inOrder) const
+{
+    const QString wanted = foldedForSearch(search);
     Page result;
-    result.matches = int(entries.size());
+    result.matches = 0;
+    const auto matches = [&](const Book &book) {
+        return wanted.isEmpty() || book.searchText.contains(wanted);
+    };
+    // Only the page's books are kept; the others are counted.
+    const int first = page * pageSize;
+    QVector<int> shown;
+    QVector<int> lastFull;
+    for (const int index : inOrder) {
+        if (!matches(books.at(index)))
+            continue;
+        const int position = result.matches++;
+        if (position >= first && position < first + pageSize)
+            shown.append(index);
+        // Kept in case the page asked for lies past the last.
+        if (position % pageSize == 0)
+            lastFull.clear();
+        lastFull.append(index);
+    }
     result.pageCount = qMax(1, (result.matches + pageSize - 1) / pageSize);
     result.page = qMin(page, result.pageCount - 1);
-    const int first = result.page * pageSize;
-    for (int i = first; i < qMin(first + pageSize, result.matches); ++i)
-        result.books.append(entries.at(size_t(i)).book);
+    if (result.page != page)
+        shown = lastFull;
+    for (const int index : shown)
+        result.books.append(&books.at(index));
     return result;
 }
 

@@ -34,10 +34,14 @@ struct LibraryQuery {
         int page = 0;
         int pageCount = 0;
     };
-    // Titles, authors and series match the search ignoring case and accents;
-    // titles and authors are sorted as LOCALE's language sorts them. Books
-    // listed but not on the reader are left out.
-    Page select(const QVector<Book> &books, const QLocale &locale) const;
+    // The indexes of the BOOKS on the reader in ORDER; titles and authors
+    // sorted as LOCALE's language sorts them. Books listed but not on the
+    // reader are left out.
+    static QVector<int> sorted(const QVector<Book> &books, Order order, const QLocale &locale);
+    // The page asked for of the BOOKS IN_ORDER (as sorted() gives them) that
+    // match the search: titles, authors and series, ignoring case and
+    // accents.
+    Page select(const QVector<Book> &books, const QVector<int> &inOrder) const;
 };
 
 } // namespace zorvid
