@@ -3,6 +3,7 @@
 #include "endpoints/daemonapi.h"
 #include "endpoints/phoneserver.h"
 #include "http/socketserver.h"
+#include "library/highlights.h"
 #include "library/library.h"
 #include "pairing/pairing.h"
 #include "process/daemonlog.h"
@@ -108,9 +109,12 @@ int main(int argc, char **argv)
     const int capacity = ConnectionPool::capacityFor(2);
 
     // Nickel's library, on the reader's storage as Nickel sees it.
-    Library library(QDir(options.storagePath).filePath(QStringLiteral(".kobo/KoboReader.sqlite")));
+    const QString database =
+        QDir(options.storagePath).filePath(QStringLiteral(".kobo/KoboReader.sqlite"));
+    Library library(database);
+    Highlights highlights(database);
     const BookFiles files(options.storagePath);
-    PhoneServer phone(pairing, clients, library, files, storage, capacity, limits);
+    PhoneServer phone(pairing, clients, library, highlights, files, storage, capacity, limits);
     PhoneServer::Addresses addresses;
     addresses.listen = options.listenAddress;
     addresses.announced = options.pairingHost;

@@ -1,6 +1,7 @@
 #include "endpoints/phoneserver.h"
 
 #include "http/jsonobject.h"
+#include "library/highlights.h"
 #include "library/library.h"
 #include "pairing/pairing.h"
 #include "state/clientlist.h"
@@ -8,6 +9,8 @@
 #include "web/bookfiles.h"
 #include "web/byterange.h"
 #include "web/formfields.h"
+#include "web/highlightsexport.h"
+#include "web/highlightspage.h"
 #include "web/librarypage.h"
 #include "web/pagelanguage.h"
 #include "web/pairpage.h"
@@ -94,12 +97,14 @@ QByteArray imageType(QFile &file)
 } // namespace
 
 PhoneServer::PhoneServer(Pairing &pairing, const ClientList &clients, Library &library,
-                         const BookFiles &files, const ReaderStorage &storage, int capacity,
-                         const ConnectionLimits &limits, QObject *parent)
+                         Highlights &highlights, const BookFiles &files,
+                         const ReaderStorage &storage, int capacity, const ConnectionLimits &limits,
+                         QObject *parent)
     : QObject(parent)
     , pairing(pairing)
     , clients(clients)
     , library(library)
+    , highlights(highlights)
     , files(files)
     , storage(storage)
     , listener(QStringLiteral("the pairing port"), QStringLiteral("phone "), capacity, limits,
@@ -181,8 +186,9 @@ HttpReply PhoneServer::route(const HttpRequest &request)
             return submit(request, language);
         return HttpReply::methodNotAllowed("GET, HEAD, POST");
     }
-    const bool page = path == "/";
-    if (!page && path != "/download" && path != "/cover")
+    const bool page = path == "/" || path == "/highlights";
+    const bool exported = path == "/highlights.md" || path == "/highlights.csv";
+    if (!page && !exported && path != "/download" && path != "/cover")
         return HttpReply::error(404, "no such page");
     if (!get)
         return HttpReply::methodNotAllowed("GET, HEAD");
@@ -193,8 +199,12 @@ HttpReply PhoneServer::route(const HttpRequest &request)
     // Nothing of the library without a token of a device still paired.
     if (!clients.clientWithToken(deviceToken(request)))
         return page ? redirect("/pair") : HttpReply::error(404, "no such page");
-    if (page)
+    if (path == "/")
         return dashboard(request, language);
+    if (path == "/highlights")
+        return bookHighlights(request, language);
+    if (exported)
+        return highlightsExport(request, language, path.endsWith(".csv"));
     return bookFile(request, path == "/cover");
 }
 
@@ -204,24 +214,40 @@ HttpReply PhoneServer::dashboard(const HttpRequest &request, const PageLanguage 
     QString message;
     if (!library.refresh())
         message = language.text("libraryUnavailable");
-    HttpReply reply = libraryPage(library.books(), query, files, language, message);
+    // Without them, the books are shown all the same.
+    QHash<QString, int> counts;
+    const bool counted = highlights.count(&counts);
+    HttpReply reply = libraryPage(library.books(), query, files, language, message, counts);
     // Sorting a large library takes a key per book for a moment; the memory
     // goes back to the reader rather than staying with the daemon.
     malloc_trim(0);
     if (!message.isEmpty())
         reply.note = "library not read: " + library.error().toUtf8();
+    else if (!counted)
+        reply.note = "highlights not counted: " + highlights.error().toUtf8();
     return reply;
 }
 
-HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
+const Book *PhoneServer::requestedBook(const HttpRequest &request, HttpReply *refusal)
 {
     // The books already read answer, so that a page's covers do not each
     // read the database again.
     const QString id = formFields(request.query()).value(QLatin1String("id")).toString();
     const Book *book = id.isEmpty() ? nullptr : library.book(id);
     if (!book && library.books().isEmpty() && !library.error().isEmpty())
-        return HttpReply::error(503, "the library cannot be read");
-    if (!book || !book->onReader)
+        *refusal = HttpReply::error(503, "the library cannot be read");
+    else if (!book)
+        *refusal = HttpReply::error(404, "no such book");
+    return book;
+}
+
+HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
+{
+    HttpReply refusal;
+    const Book *book = requestedBook(request, &refusal);
+    if (!book)
+        return refusal;
+    if (!book->onReader)
         return HttpReply::error(404, "no such book");
     const QString path = cover ? files.coverFile(book->imageId) : files.bookFile(book->contentId);
     if (path.isEmpty())
@@ -291,6 +317,60 @@ HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
     reply.headers.append(qMakePair(QByteArray("Content-Disposition"), attachment(info.fileName())));
     reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("private, no-cache")));
     addBrowserHeaders(&reply);
+    return reply;
+}
+
+HttpReply PhoneServer::bookHighlights(const HttpRequest &request, const PageLanguage &language)
+{
+    HttpReply refusal;
+    const Book *book = requestedBook(request, &refusal);
+    if (!book)
+        return refusal;
+    HighlightList list;
+    const bool read = highlights.read(book->contentId, &list);
+    HttpReply reply = highlightsPage(*book, list, language,
+                                     read ? QString() : language.text("notesUnavailable"));
+    if (!read)
+        reply.note = "highlights not read: " + highlights.error().toUtf8();
+    malloc_trim(0);
+    return reply;
+}
+
+HttpReply PhoneServer::highlightsExport(const HttpRequest &request, const PageLanguage &language,
+                                        bool csv)
+{
+    // Without an id, the highlights of every book, in a file named for them
+    // all; with one, those of that book, in a file named after it.
+    const bool all = !formFields(request.query()).contains(QLatin1String("id"));
+    QVector<Book> books;
+    QString name = language.text("notesTitle");
+    if (all) {
+        library.refresh();
+        books = library.books();
+    } else {
+        HttpReply refusal;
+        const Book *book = requestedBook(request, &refusal);
+        if (!book)
+            return refusal;
+        books.append(*book);
+        name = book->title.isEmpty() ? language.text("untitled") : book->title;
+    }
+    HighlightList list;
+    if (!highlights.read(all ? QString() : books.first().contentId, &list)) {
+        HttpReply refusal = HttpReply::error(503, "the highlights cannot be read");
+        refusal.note += ": " + highlights.error().toUtf8();
+        return refusal;
+    }
+    HttpReply reply;
+    reply.status = 200;
+    reply.contentType = csv ? "text/csv; charset=utf-8" : "text/markdown; charset=utf-8";
+    reply.body = csv ? highlightsCsv(list, books) : highlightsMarkdown(list, books, language);
+    const QString file =
+        exportFileName(name, language.text("notesTitle"), QLatin1String(csv ? "csv" : "md"));
+    reply.headers.append(qMakePair(QByteArray("Content-Disposition"), attachment(file)));
+    reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("no-store")));
+    addBrowserHeaders(&reply);
+    malloc_trim(0);
     return reply;
 }
 

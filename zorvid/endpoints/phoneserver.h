@@ -6,8 +6,10 @@
 
 namespace zorvid {
 
+struct Book;
 class BookFiles;
 class ClientList;
+class Highlights;
 class Library;
 class Pairing;
 class PageLanguage;
@@ -27,14 +29,20 @@ class ReaderStorage;
 //   GET  /           the dashboard (?q=, sort=recent|title|author, page=)
 //   GET  /download?id=CONTENT_ID, /cover?id=CONTENT_ID
 //                    a book's file (ranges too) and its cover
-// Without a valid token, / leads to the pairing page and everything else of
-// the library is 404. HEAD is answered wherever GET is; a Host that is not an
-// IPv4 address gets 421. Its connections are a Listener's.
+//   GET  /highlights?id=CONTENT_ID
+//                    the page of a book's highlights and notes
+//   GET  /highlights.md[?id=CONTENT_ID], /highlights.csv[?id=CONTENT_ID]
+//                    their export, as a file named after the book; without
+//                    an id, those of every book
+// Without a valid token, / and /highlights lead to the pairing page and
+// everything else of the library is 404. HEAD is answered wherever GET is; a
+// Host that is not an IPv4 address gets 421. Its connections are a
+// Listener's.
 class PhoneServer : public QObject {
 public:
     PhoneServer(Pairing &pairing, const ClientList &clients, Library &library,
-                const BookFiles &files, const ReaderStorage &storage, int capacity,
-                const ConnectionLimits &limits, QObject *parent = nullptr);
+                Highlights &highlights, const BookFiles &files, const ReaderStorage &storage,
+                int capacity, const ConnectionLimits &limits, QObject *parent = nullptr);
 
     struct Addresses {
         // Where it listens: an IPv4 address, 0.0.0.0 for all of them.
@@ -61,12 +69,18 @@ private:
     HttpReply route(const HttpRequest &request);
     HttpReply submit(const HttpRequest &request, const PageLanguage &language);
     HttpReply dashboard(const HttpRequest &request, const PageLanguage &language);
+    // The book that the request's "id" names; null, with REFUSAL set,
+    // when there is none or the library cannot be read.
+    const Book *requestedBook(const HttpRequest &request, HttpReply *refusal);
     // A book's file or its cover, streamed from the storage.
     HttpReply bookFile(const HttpRequest &request, bool cover);
+    HttpReply bookHighlights(const HttpRequest &request, const PageLanguage &language);
+    HttpReply highlightsExport(const HttpRequest &request, const PageLanguage &language, bool csv);
 
     Pairing &pairing;
     const ClientList &clients;
     Library &library;
+    Highlights &highlights;
     const BookFiles &files;
     const ReaderStorage &storage;
     Listener listener;

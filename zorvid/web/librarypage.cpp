@@ -1,6 +1,7 @@
 #include "librarypage.h"
 
 #include "bookfiles.h"
+#include "highlightspage.h"
 #include "pagelanguage.h"
 #include "webpage.h"
 
@@ -30,7 +31,8 @@ std::string pageLink(LibraryQuery query, int page)
     return pageBytes("/" + (parameters.isEmpty() ? QByteArray() : '?' + parameters));
 }
 
-PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &language)
+PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &language,
+                  int highlights)
 {
     PageData data;
     data.set("title", pageValue(book.title.isEmpty() ? language.text("untitled") : book.title));
@@ -62,13 +64,18 @@ PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &
         data.set("download", link("/download", book.contentId));
         data.set("downloadLabel", pageValue(language.text("download")));
     }
+    if (highlights > 0) {
+        data.set("highlights", highlightsLink(book.contentId));
+        data.set("highlightsLabel", pageValue(language.counted("notesCount", highlights)));
+    }
     return data;
 }
 
 } // namespace
 
 HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, const BookFiles &files,
-                      const PageLanguage &language, const QString &message)
+                      const PageLanguage &language, const QString &message,
+                      const QHash<QString, int> &highlights)
 {
     const LibraryQuery::Page page = query.select(books, language.locale());
     PageData data;
@@ -113,8 +120,21 @@ HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, con
 
     PageData list{PageData::type::list};
     for (const Book *book : page.books)
-        list.push_back(bookData(*book, files, language));
+        list.push_back(bookData(*book, files, language, highlights.value(book->contentId)));
     data.set("books", list);
+    if (!highlights.isEmpty()) {
+        PageData exports{PageData::type::list};
+        for (const char *format : {"md", "csv"}) {
+            PageData link;
+            link.set("href", highlightsExportLink(format));
+            link.set("label", pageValue(language.text("exportAllAs",
+                                                      {{"format", exportFormatName(format)}})));
+            exports.push_back(link);
+        }
+        PageData all;
+        all.set("links", exports);
+        data.set("exports", all);
+    }
 
     if (page.pageCount > 1) {
         PageData paging;

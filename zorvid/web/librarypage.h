@@ -4,6 +4,7 @@
 #include "library/book.h"
 #include "libraryquery.h"
 
+#include <QHash>
 #include <QVector>
 
 namespace zorvid {
@@ -15,7 +16,10 @@ class PageLanguage;
 // each with its cover and a download where the reader has them, with the
 // search, the order and the paging links. MESSAGE, when not empty, says
 // why the books may be missing or old (the library could not be read).
+// HIGHLIGHTS, by ContentID, says how many highlights each book has: a book
+// with some links to them, and the page offers an export of them all.
 HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, const BookFiles &files,
-                      const PageLanguage &language, const QString &message = QString());
+                      const PageLanguage &language, const QString &message = QString(),
+                      const QHash<QString, int> &highlights = QHash<QString, int>());
 
 } // namespace zorvid
