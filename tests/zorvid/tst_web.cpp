@@ -178,7 +178,7 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("expected");
         const auto row = [](const char *language, int count, const char *expected) {
-            QTest::addRow("%s %d", language, count)
+            QTest::newRow((QByteArray(language) + ' ' + QByteArray::number(count)).constData())
                 << QByteArray(language) << count << QString::fromUtf8(expected);
         };
         row("en", 1, "1 highlight");
