@@ -192,9 +192,9 @@ private slots:
             QCOMPARE(reply.header("Location"), QByteArray("/pair"));
     }
 
-    // The count on the book's card, the page in reading order, and exports
-    // named after the book (whose title is markup) or after them all, with
-    // nothing of the owner's account.
+    // The count on the book's card, again when the owner deletes one, the
+    // page in reading order, and exports named after the book (whose title
+    // is markup) or after them all, with nothing of the owner's account.
     void highlightsOfABook()
     {
         const QByteArray fields = cookie(pairBrowser());
@@ -229,6 +229,12 @@ private slots:
                             "filename*=UTF-8''Highlights%20and%20notes.csv"));
         QCOMPARE(all.body.count("\r\n"), 1 + 10 + 5 * 7);
         QVERIFY(!all.body.contains("SECRET") && !all.body.contains("owner@example.com"));
+
+        // Deleted on the reader: the card counts one fewer.
+        storage.sql("UPDATE Bookmark SET Hidden = 'true' WHERE Text LIKE 'Happiness%' AND "
+                    "VolumeID = '" +
+                    firstBook + "'");
+        QVERIFY(get("/?q=alert").body.contains(">9 highlights</a>"));
     }
 
     // Downloads serve a book's own file, whole or from where a phone left

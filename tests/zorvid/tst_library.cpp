@@ -216,7 +216,7 @@ private slots:
     }
 
     // Across parts by their VolumeIndex, then by progress, then by offset;
-    // rows deleted on the reader (Hidden as 'true' or 1), bookmarks and
+    // rows deleted on the reader (Hidden as 'true' or a number), bookmarks and
     // blanks left out, a part the table lacks last.
     void highlightsInReadingOrder()
     {
@@ -232,7 +232,7 @@ private slots:
                         "('3', 'b', 'b#1', 0.1, 9, ' A\t', NULL, 0, NULL, '2024-01-15T14:30:00Z'),"
                         "('4', 'b', 'b#2', 0.5, 2, 'C', NULL, 'false', 'highlight', NULL),"
                         "('5', 'b', 'b#1', 0.5, 0, 'deleted', NULL, 'true', 'highlight', NULL),"
-                        "('6', 'b', 'b#1', 0.6, 0, 'deleted too', 'n', 1, 'note', NULL),"
+                        "('6', 'b', 'b#1', 0.6, 0, 'deleted too', 'n', 1.0, 'note', NULL),"
                         "('7', 'b', 'b#1', 0.7, 0, NULL, NULL, 0, 'dogear', NULL),"
                         "('8', 'b', 'b#1', 0.8, 0, ' \n ', '', 0, 'highlight', NULL),"
                         "('9', 'b', 'b#3', 0.0, 0, NULL, 'only a note', 0, 'note', NULL),"

@@ -22,6 +22,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkInterface>
+#include <QSet>
 #include <QUrl>
 
 #include <arpa/inet.h>
@@ -215,9 +216,9 @@ HttpReply PhoneServer::dashboard(const HttpRequest &request, const PageLanguage 
     if (!library.refresh())
         message = language.text("libraryUnavailable");
     // Without them, the books are shown all the same.
-    QHash<QString, int> counts;
-    const bool counted = highlights.count(&counts);
-    HttpReply reply = libraryPage(library.books(), query, files, language, message, counts);
+    const bool counted = countHighlights();
+    HttpReply reply =
+        libraryPage(library.books(), query, files, language, message, highlightCounts);
     // Sorting a large library takes a key per book for a moment; the memory
     // goes back to the reader rather than staying with the daemon.
     malloc_trim(0);
@@ -226,6 +227,26 @@ HttpReply PhoneServer::dashboard(const HttpRequest &request, const PageLanguage 
     else if (!counted)
         reply.note = "highlights not counted: " + highlights.error().toUtf8();
     return reply;
+}
+
+bool PhoneServer::countHighlights()
+{
+    if (countedGeneration == library.generation())
+        return true;
+    QHash<QString, int> counts;
+    if (!highlights.count(&counts))
+        return false;
+    // Only the library's books are kept between pages.
+    QSet<QString> ids;
+    for (const Book &book : library.books())
+        ids.insert(book.contentId);
+    highlightCounts.clear();
+    for (auto count = counts.cbegin(); count != counts.cend(); ++count) {
+        if (ids.contains(count.key()))
+            highlightCounts.insert(count.key(), count.value());
+    }
+    countedGeneration = library.generation();
+    return true;
 }
 
 const Book *PhoneServer::requestedBook(const HttpRequest &request, HttpReply *refusal)
@@ -328,8 +349,8 @@ HttpReply PhoneServer::bookHighlights(const HttpRequest &request, const PageLang
         return refusal;
     HighlightList list;
     const bool read = highlights.read(book->contentId, &list);
-    HttpReply reply = highlightsPage(*book, list, language,
-                                     read ? QString() : language.text("notesUnavailable"));
+    HttpReply reply =
+        highlightsPage(*book, list, language, read ? QString() : language.text("notesUnavailable"));
     if (!read)
         reply.note = "highlights not read: " + highlights.error().toUtf8();
     malloc_trim(0);

@@ -2,6 +2,7 @@
 
 #include "http/listener.h"
 
+#include <QHash>
 #include <QObject>
 
 namespace zorvid {
@@ -69,6 +70,9 @@ private:
     HttpReply route(const HttpRequest &request);
     HttpReply submit(const HttpRequest &request, const PageLanguage &language);
     HttpReply dashboard(const HttpRequest &request, const PageLanguage &language);
+    // How many highlights each book of the library has, counted again only
+    // when the database has changed; false when they cannot be counted.
+    bool countHighlights();
     // The book that the request's "id" names; null, with REFUSAL set,
     // when there is none or the library cannot be read.
     const Book *requestedBook(const HttpRequest &request, HttpReply *refusal);
@@ -81,6 +85,8 @@ private:
     const ClientList &clients;
     Library &library;
     Highlights &highlights;
+    QHash<QString, int> highlightCounts;
+    int countedGeneration = -1;
     const BookFiles &files;
     const ReaderStorage &storage;
     Listener listener;

@@ -10,6 +10,10 @@ namespace zorvid {
 
 namespace {
 
+// The longest ContentID, and the most books, whose highlights are counted.
+constexpr int idLimit = 1024;
+constexpr int countedBooks = 20000;
+
 // A text as the pages and exports take it: lines apart by "\n" (or spaces
 // for a one-line title), no other control characters, no blanks around it,
 // and at most LIMIT characters, the last of a longer one being "…".
@@ -107,14 +111,15 @@ bool Highlights::prepare(ReadOnlyDatabase &file, Query *query)
                        "CAST(c.ContentType AS TEXT) = '9'";
     else
         query->from += " LEFT JOIN content c ON 0";
-    // Firmware writes Hidden as 0/1 or as 'false'/'true'. A bookmark
-    // (dogear) has neither text nor note.
+    // Firmware writes Hidden as a number or as 'true'/'false'. A bookmark
+    // (dogear) is no highlight, nor is a row with neither text nor note (a
+    // drawn note, say).
     const QByteArray hidden = column(bookmark, "b", "Hidden");
     const QByteArray blanks = "' ' || char(9, 10, 13)";
-    query->visible = "lower(CAST(" + hidden + " AS TEXT)) IS NOT 'true' AND CAST(" + hidden +
-                     " AS TEXT) IS NOT '1' AND " + column(bookmark, "b", "Type") +
-                     " IS NOT 'dogear' AND (length(trim(" + text + ", " + blanks +
-                     ")) > 0 OR length(trim(" + note + ", " + blanks + ")) > 0)";
+    query->visible = "coalesce(lower(CAST(" + hidden + " AS TEXT)) = 'true' OR (typeof(" + hidden +
+                     ") IN ('integer', 'real') AND " + hidden + " <> 0), 0) = 0 AND " +
+                     column(bookmark, "b", "Type") + " IS NOT 'dogear' AND (length(trim(" + text +
+                     ", " + blanks + ")) > 0 OR length(trim(" + note + ", " + blanks + ")) > 0)";
     const QByteArray part = column(content, "c", "VolumeIndex");
     query->order = "(" + part + " IS NULL), " + part + ", " +
                    column(bookmark, "b", "ChapterProgress") + ", " +
@@ -188,9 +193,13 @@ bool Highlights::count(QHash<QString, int> *counts)
     counts->clear();
     if (!query.readable)
         return true;
+    // Asked for every page of the library: one pass over the table alone,
+    // for books of ids no longer than a real one, and no more of them than
+    // a library holds.
     const ReadOnlyDatabase::Statement statement =
-        file.prepare("SELECT " + query.book + ", count(*) FROM " + query.from + " WHERE " +
-                     query.visible + " GROUP BY " + query.book);
+        file.prepare("SELECT " + query.book + ", count(*) FROM Bookmark b WHERE length(" +
+                     query.book + ") <= " + QByteArray::number(idLimit) + " AND " + query.visible +
+                     " GROUP BY " + query.book + " LIMIT " + QByteArray::number(countedBooks));
     if (!statement) {
         lastError = file.error();
         return false;

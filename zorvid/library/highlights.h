@@ -36,8 +36,8 @@ public:
     // null BOOK, those of every book, book after book by title. False, with
     // the reason in error(), when the database cannot be read.
     bool read(const QString &book, HighlightList *list);
-    // How many highlights each book has, by ContentID (at most perBook);
-    // books without any are not in it.
+    // How many highlights each book has, by ContentID (at most perBook),
+    // for up to 20,000 books; books without any are not in it.
     bool count(QHash<QString, int> *counts);
     QString error() const { return lastError; }
 

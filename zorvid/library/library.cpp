@@ -86,6 +86,7 @@ bool Library::refresh()
         return false;
     }
     list = books;
+    ++readings;
     readFingerprint = now;
     lastError.clear();
     return true;

@@ -28,6 +28,8 @@ public:
     // such book, from a new one; null when there is none.
     const Book *book(const QString &contentId);
     const QVector<Book> &books() const { return list; }
+    // Moves on with every reading: whenever the database has changed.
+    int generation() const { return readings; }
     QString error() const { return lastError; }
 
 private:
@@ -41,6 +43,7 @@ private:
     QByteArray failedFingerprint;
     QElapsedTimer sinceFailure;
     QVector<Book> list;
+    int readings = 0;
     QString lastError;
 };
 

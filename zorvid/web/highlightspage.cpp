@@ -12,15 +12,25 @@ std::string highlightsLink(const QString &book)
     return pageBytes("/highlights?id=" + QUrl::toPercentEncoding(book));
 }
 
-std::string highlightsExportLink(const char *format, const QString &book)
+PageData exportLinks(const PageLanguage &language, const char *key, const QString &book)
 {
-    const QByteArray path = "/highlights." + QByteArray(format);
-    return pageBytes(book.isNull() ? path : path + "?id=" + QUrl::toPercentEncoding(book));
-}
-
-QString exportFormatName(const char *format)
-{
-    return qstrcmp(format, "csv") == 0 ? QStringLiteral("CSV") : QStringLiteral("Markdown");
+    const struct {
+        const char *path;
+        const char *name;
+    } formats[] = {{"/highlights.md", "Markdown"}, {"/highlights.csv", "CSV"}};
+    PageData links{PageData::type::list};
+    for (const auto &format : formats) {
+        const QByteArray path(format.path);
+        PageData link;
+        link.set("href",
+                 pageBytes(book.isNull() ? path : path + "?id=" + QUrl::toPercentEncoding(book)));
+        link.set("label",
+                 pageValue(language.text(key, {{"format", QString::fromLatin1(format.name)}})));
+        links.push_back(link);
+    }
+    PageData exports;
+    exports.set("links", links);
+    return exports;
 }
 
 HttpReply highlightsPage(const Book &book, const HighlightList &list, const PageLanguage &language,
@@ -41,17 +51,7 @@ HttpReply highlightsPage(const Book &book, const HighlightList &list, const Page
         data.set(message.isEmpty() ? "empty" : "message", pageValue(note));
     if (!list.highlights.isEmpty()) {
         data.set("summary", pageValue(language.counted("notesCount", list.highlights.size())));
-        PageData links{PageData::type::list};
-        for (const char *format : {"md", "csv"}) {
-            PageData link;
-            link.set("href", highlightsExportLink(format, book.contentId));
-            link.set("label",
-                     pageValue(language.text("exportAs", {{"format", exportFormatName(format)}})));
-            links.push_back(link);
-        }
-        PageData exports;
-        exports.set("links", links);
-        data.set("exports", exports);
+        data.set("exports", exportLinks(language, "exportAs", book.contentId));
     }
     if (!list.complete)
         data.set("cut", pageValue(language.text("notesCut")));

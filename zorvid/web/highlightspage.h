@@ -3,12 +3,9 @@
 #include "http/httpreply.h"
 #include "library/book.h"
 #include "library/highlight.h"
-
-#include <string>
+#include "webpage.h"
 
 namespace zorvid {
-
-class PageLanguage;
 
 // The page of BOOK's highlights and notes, chapter by chapter in reading
 // order, with its exports. MESSAGE, when not empty, says why the list is
@@ -19,10 +16,10 @@ HttpReply highlightsPage(const Book &book, const HighlightList &list, const Page
 // The address of the page of the highlights of the book with ContentID
 // BOOK.
 std::string highlightsLink(const QString &book);
-// The address of their export as FORMAT ("md" or "csv"); of those of every
-// book when BOOK is null.
-std::string highlightsExportLink(const char *format, const QString &book = QString());
-// The name by which people know FORMAT.
-QString exportFormatName(const char *format);
+// The links to the exports of BOOK's highlights (of every book's for a null
+// BOOK), one per format, each labelled with the text of KEY: "links", a
+// list of "href" and "label".
+PageData exportLinks(const PageLanguage &language, const char *key,
+                     const QString &book = QString());
 
 } // namespace zorvid

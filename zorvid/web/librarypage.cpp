@@ -122,19 +122,8 @@ HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, con
     for (const Book *book : page.books)
         list.push_back(bookData(*book, files, language, highlights.value(book->contentId)));
     data.set("books", list);
-    if (!highlights.isEmpty()) {
-        PageData exports{PageData::type::list};
-        for (const char *format : {"md", "csv"}) {
-            PageData link;
-            link.set("href", highlightsExportLink(format));
-            link.set("label", pageValue(language.text("exportAllAs",
-                                                      {{"format", exportFormatName(format)}})));
-            exports.push_back(link);
-        }
-        PageData all;
-        all.set("links", exports);
-        data.set("exports", all);
-    }
+    if (!highlights.isEmpty())
+        data.set("exports", exportLinks(language, "exportAllAs"));
 
     if (page.pageCount > 1) {
         PageData paging;
