@@ -3,6 +3,7 @@
 #include "endpoints/daemonapi.h"
 #include "endpoints/phoneserver.h"
 #include "http/socketserver.h"
+#include "library/highlights.h"
 #include "library/library.h"
 #include "pairing/pairing.h"
 #include "process/daemonlog.h"
@@ -109,13 +110,15 @@ int main(int argc, char **argv)
     const int capacity = ConnectionPool::capacityFor(2);
 
     // Nickel's library, on the reader's storage as Nickel sees it.
-    std::unique_ptr<Library> library(
-        new Library(QDir(options.storagePath).filePath(QStringLiteral(".kobo/KoboReader.sqlite"))));
+    const QString database =
+        QDir(options.storagePath).filePath(QStringLiteral(".kobo/KoboReader.sqlite"));
     const BookFiles files(options.storagePath);
     // Strangers on the Wi-Fi write the lines of the pairing port: bounded.
     ConnectionLimits phoneLimits = limits;
     phoneLimits.logLinesPerMinute = 300;
-    PhoneServer phone(pairing, clients, std::move(library), files, storage, capacity, phoneLimits);
+    PhoneServer phone(pairing, clients, std::unique_ptr<Library>(new Library(database)),
+                      std::unique_ptr<Highlights>(new Highlights(database)), files, storage,
+                      capacity, phoneLimits);
     PhoneServer::Addresses addresses;
     addresses.listen = options.listenAddress;
     addresses.announced = options.pairingHost;

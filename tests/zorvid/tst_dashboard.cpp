@@ -1,6 +1,7 @@
 // zorvid's phone side as a browser meets it, over the wire: pairing through
 // the page, the device token that opens the library and nothing else that
-// does, downloads of exactly the books' files and their ranges, and covers.
+// does, downloads of exactly the books' files and their ranges, covers, and
+// the highlights' pages and exports.
 
 #include "processid.h"
 #include "zorvidprocess.h"
@@ -157,6 +158,83 @@ private slots:
             exchange(phoneRequest("GET", bookLink("/cover", firstBook), fields), port);
         QCOMPARE(cover.status, book);
         QCOMPARE(cover.header("Content-Type") == "image/png", book == 200);
+    }
+
+    // A book's highlights, and their exports, are the library's: a stranger
+    // gets what the library gives one, and a book it lacks is 404.
+    void highlightsOnlyForAPairedBrowser_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<bool>("paired");
+        QTest::addColumn<int>("status");
+        const QByteArray page = bookLink("/highlights", firstBook);
+        const QByteArray markdown = bookLink("/highlights.md", firstBook);
+        QTest::newRow("a stranger's page") << page << false << 303;
+        QTest::newRow("a stranger's export") << markdown << false << 404;
+        QTest::newRow("a stranger's export of every book")
+            << QByteArray("/highlights.csv") << false << 404;
+        QTest::newRow("the page") << page << true << 200;
+        QTest::newRow("the export") << markdown << true << 200;
+        QTest::newRow("the export of every book") << QByteArray("/highlights.csv") << true << 200;
+        QTest::newRow("a book the library lacks")
+            << bookLink("/highlights", "file:///mnt/onboard/Books/None.epub") << true << 404;
+        QTest::newRow("no book") << QByteArray("/highlights?id=") << true << 404;
+    }
+
+    void highlightsOnlyForAPairedBrowser()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(bool, paired);
+        const QByteArray fields = paired ? cookie(pairBrowser()) : QByteArray();
+        const RawReply reply = exchange(phoneRequest("GET", target, fields), port);
+        QTEST(reply.status, "status");
+        if (reply.status == 303)
+            QCOMPARE(reply.header("Location"), QByteArray("/pair"));
+    }
+
+    // The count on the book's card, again when the owner deletes one, the
+    // page in reading order, and exports named after the book (whose title
+    // is markup) or after them all, with nothing of the owner's account.
+    void highlightsOfABook()
+    {
+        const QByteArray fields = cookie(pairBrowser());
+        const auto get = [&](const QByteArray &target) {
+            return exchange(phoneRequest("GET", target, fields), port);
+        };
+        const RawReply card = get("/?q=alert");
+        QVERIFY(card.body.contains(">10 highlights</a>"));
+        QVERIFY(card.body.contains("href=\"" + bookLink("/highlights", firstBook) + '"'));
+        QVERIFY(card.body.contains("href=\"/highlights.md\""));
+
+        const RawReply page = get(bookLink("/highlights", firstBook));
+        QVERIFY(page.body.contains("<p class=\"summary\">10 highlights</p>"));
+        QVERIFY(page.body.contains("&lt;script&gt;alert(&apos;text&apos;)&lt;/script&gt;"));
+        QVERIFY(!page.body.contains("<script") && !page.body.contains("Deleted"));
+        const int first = page.body.indexOf("Chapter 1"), second = page.body.indexOf("Chapter 2");
+        QVERIFY(first > 0 && second > first && page.body.indexOf("Chapter 3") > second);
+
+        const RawReply markdown = get(bookLink("/highlights.md", firstBook));
+        QCOMPARE(markdown.header("Content-Type"), QByteArray("text/markdown; charset=utf-8"));
+        QCOMPARE(markdown.header("Content-Disposition"),
+                 QByteArray("attachment; filename=\"scriptalert(title)script.md\"; "
+                            "filename*=UTF-8''scriptalert%28title%29script.md"));
+        QVERIFY(markdown.body.startsWith("# &lt;script&gt;alert('title')&lt;/script&gt;\n"));
+        QCOMPARE(markdown.body.count("\n- "), 10);
+
+        // Six books of the sixty have highlights: ten in the first, seven in
+        // each of the others.
+        const RawReply all = get("/highlights.csv");
+        QCOMPARE(all.header("Content-Disposition"),
+                 QByteArray("attachment; filename=\"Highlights and notes.csv\"; "
+                            "filename*=UTF-8''Highlights%20and%20notes.csv"));
+        QCOMPARE(all.body.count("\r\n"), 1 + 10 + 5 * 7);
+        QVERIFY(!all.body.contains("SECRET") && !all.body.contains("owner@example.com"));
+
+        // Deleted on the reader: the card counts one fewer.
+        storage.sql("UPDATE Bookmark SET Hidden = 'true' WHERE Text LIKE 'Happiness%' AND "
+                    "VolumeID = '" +
+                    firstBook + "'");
+        QVERIFY(get("/?q=alert").body.contains(">9 highlights</a>"));
     }
 
     // Downloads serve a book's own file, whole or from where a phone left

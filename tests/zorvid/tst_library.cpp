@@ -1,8 +1,10 @@
 // zorvid's reading of Nickel's library database: the values as firmware
 // versions write them, whatever the table's columns, a database that changes
-// or that Nickel holds locked, and files that are no database.
+// or that Nickel holds locked, and files that are no database; the
+// highlights in reading order, without what the owner deleted, bounded.
 
 #include "filecontent.h"
+#include "library/highlights.h"
 #include "library/library.h"
 
 #include <QProcess>
@@ -15,6 +17,8 @@
 #include <sys/stat.h>
 
 using zorvid::Book;
+using zorvid::HighlightList;
+using zorvid::Highlights;
 using zorvid::Library;
 
 namespace {
@@ -39,6 +43,29 @@ const QByteArray fullTable =
     "NOT NULL, Series TEXT, SeriesNumber TEXT, DateLastRead TEXT, ReadStatus INTEGER, MimeType "
     "TEXT NOT NULL, ___FileSize INTEGER, ImageId TEXT, IsDownloaded BIT NOT NULL DEFAULT 1, "
     "FavouritesIndex NUMERIC DEFAULT -1, PRIMARY KEY (ContentID));";
+
+// A book of three parts, listed out of order, and another book.
+const QByteArray partsTable =
+    "CREATE TABLE content (ContentID TEXT NOT NULL, ContentType TEXT NOT NULL, MimeType TEXT, "
+    "Title TEXT, VolumeIndex INTEGER, ___UserID TEXT, PRIMARY KEY (ContentID));"
+    "INSERT INTO content VALUES ('b', '6', 'm', 'Book', -1, ''), ('b#2', '9', 'm', 'Second', 1, "
+    "''), ('b#1', '9', 'm', 'First', 0, ''), ('b#3', '9', 'm', NULL, 2, ''), ('o', '6', 'm', "
+    "'Other', -1, '');";
+// Nickel's Bookmark table, among columns nothing reads.
+const QByteArray bookmarkTable =
+    "CREATE TABLE Bookmark (BookmarkID TEXT NOT NULL, VolumeID TEXT NOT NULL, ContentID TEXT NOT "
+    "NULL, StartContainerPath TEXT, StartOffset INTEGER NOT NULL, Text TEXT, Annotation TEXT, "
+    "ExtraAnnotationData BLOB, DateCreated TEXT, ChapterProgress REAL NOT NULL DEFAULT 0, Hidden "
+    "BOOL NOT NULL DEFAULT 0, Type TEXT, Color INTEGER DEFAULT 0, PRIMARY KEY (BookmarkID));";
+
+// The highlights as "text/chapter/note", one to a line.
+QString shown(const HighlightList &list)
+{
+    QStringList lines;
+    for (const zorvid::Highlight &highlight : list.highlights)
+        lines << highlight.text + '/' + highlight.chapter + '/' + highlight.note;
+    return lines.join('\n');
+}
 
 } // namespace
 
@@ -250,6 +277,127 @@ private slots:
         const bool huge = sql.contains("TTTT");
         QCOMPARE(book.title, QString(huge ? 1024 : 0, QLatin1Char('T')));
         QCOMPARE(book.author, QString(huge ? 1023 : 0, QLatin1Char('a')));
+    }
+
+    // Across parts by their VolumeIndex, then by progress, then by offset;
+    // rows deleted on the reader (Hidden as 'true' or a number), bookmarks and
+    // blanks left out, a part the table lacks last.
+    void highlightsInReadingOrder()
+    {
+        QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
+        const QString database = folder.path() + "/KoboReader.sqlite";
+        sqlite3_close(
+            execute(database,
+                    partsTable + bookmarkTable +
+                        "INSERT INTO Bookmark (BookmarkID, VolumeID, ContentID, ChapterProgress, "
+                        "StartOffset, Text, Annotation, Hidden, Type, DateCreated) VALUES "
+                        "('1', 'b', 'b#2', 0.5, 5, 'D', NULL, 'false', 'highlight', NULL),"
+                        "('2', 'b', 'b#1', 0.9, 1, 'B', 'Note\r\nof B', 0, 'note', NULL),"
+                        "('3', 'b', 'b#1', 0.1, 9, ' A\t', NULL, 0, NULL, '2024-01-15T14:30:00Z'),"
+                        "('4', 'b', 'b#2', 0.5, 2, 'C', NULL, 'false', 'highlight', NULL),"
+                        "('5', 'b', 'b#1', 0.5, 0, 'deleted', NULL, 'true', 'highlight', NULL),"
+                        "('6', 'b', 'b#1', 0.6, 0, 'deleted too', 'n', 1.0, 'note', NULL),"
+                        "('7', 'b', 'b#1', 0.7, 0, NULL, NULL, 0, 'dogear', NULL),"
+                        "('8', 'b', 'b#1', 0.8, 0, ' \n ', '', 0, 'highlight', NULL),"
+                        "('9', 'b', 'b#3', 0.0, 0, NULL, 'only a note', 0, 'note', NULL),"
+                        "('10', 'o', 'o', 0.0, 0, 'Elsewhere', NULL, 0, 'highlight', NULL),"
+                        "('11', 'b', 'b#9', 0.2, 0, 'F', NULL, 0, 'highlight', NULL),"
+                        "('12', 'b', 'b#1', 0.95, 0, 'a bookmark', NULL, 0, 'dogear', NULL)"));
+        Highlights highlights(database);
+        HighlightList list;
+        QVERIFY2(highlights.read("b", &list), qPrintable(highlights.error()));
+        QCOMPARE(shown(list), QStringLiteral("A/First/\nB/First/Note\nof B\nC/Second/\nD/Second/\n"
+                                             "//only a note\nF//"));
+        QVERIFY(list.complete);
+        QCOMPARE(list.highlights.first().created,
+                 QDateTime(QDate(2024, 1, 15), QTime(14, 30), Qt::UTC));
+        QCOMPARE(list.highlights.first().bookId, QStringLiteral("b"));
+
+        QHash<QString, int> counts;
+        QVERIFY(highlights.count(&counts));
+        QCOMPARE(counts, (QHash<QString, int>{{"b", 6}, {"o", 1}}));
+        // Every book's, book after book by title.
+        QVERIFY(highlights.read(QString(), &list));
+        QCOMPARE(list.highlights.size(), 7);
+        QCOMPARE(list.highlights.last().text, QStringLiteral("Elsewhere"));
+    }
+
+    // Older firmware has fewer columns, or no Bookmark table at all: fewer
+    // highlights or none, never an error.
+    void highlightsOfOlderFirmware_data()
+    {
+        QTest::addColumn<QByteArray>("tables");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("no Bookmark table") << QByteArray() << QString();
+        QTest::newRow("no Hidden, Type, ChapterProgress, Annotation or dates")
+            << QByteArray("CREATE TABLE Bookmark (BookmarkID TEXT, VolumeID TEXT, ContentID TEXT, "
+                          "StartOffset INTEGER, Text TEXT); INSERT INTO Bookmark VALUES ('1', "
+                          "'b', 'b#2', 1, 'Z'), ('2', 'b', 'b#1', 5, 'Y'), ('3', 'b', 'b#1', 2, "
+                          "'X');")
+            << "X/First/\nY/First/\nZ/Second/";
+        QTest::newRow("no VolumeID to tie them to a book")
+            << QByteArray("CREATE TABLE Bookmark (BookmarkID TEXT, ContentID TEXT, Text TEXT);"
+                          "INSERT INTO Bookmark VALUES ('1', 'b#1', 'X');")
+            << QString();
+        QTest::newRow("parts without VolumeIndex, highlights without ContentID")
+            << QByteArray("CREATE TABLE Bookmark (BookmarkID TEXT, VolumeID TEXT, StartOffset "
+                          "INTEGER, Text TEXT); INSERT INTO Bookmark VALUES ('1', 'b', 2, 'Y'), "
+                          "('2', 'b', 1, 'X');")
+            << "X//\nY//";
+    }
+
+    void highlightsOfOlderFirmware()
+    {
+        QFETCH(QByteArray, tables);
+        QFETCH(QString, expected);
+        QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
+        const QString database = folder.path() + "/KoboReader.sqlite";
+        QByteArray parts = partsTable;
+        if (QByteArray(QTest::currentDataTag()).startsWith("parts without"))
+            parts.replace("VolumeIndex INTEGER", "Other INTEGER");
+        sqlite3_close(execute(database, parts + tables));
+        Highlights highlights(database);
+        HighlightList list;
+        QVERIFY2(highlights.read("b", &list), qPrintable(highlights.error()));
+        QCOMPARE(shown(list), expected);
+        QHash<QString, int> counts;
+        QVERIFY(highlights.count(&counts));
+        QCOMPARE(counts.value("b"), list.highlights.size());
+    }
+
+    // A hostile database cannot fill the daemon's memory: each text is cut
+    // at a character's end, and a book's rows are bounded.
+    void highlightsAreBounded()
+    {
+        QTemporaryDir folder(QDir::temp().filePath("library-XXXXXX"));
+        const QString database = folder.path() + "/KoboReader.sqlite";
+        sqlite3_close(execute(
+            database,
+            partsTable + bookmarkTable +
+                "UPDATE content SET Title = replace(hex(zeroblob(3000)), '00', 'ab\n') WHERE "
+                "ContentID = 'b#1';"
+                "INSERT INTO Bookmark (BookmarkID, VolumeID, ContentID, StartOffset, Text, "
+                "Annotation) VALUES ('long', 'b', 'b#1', 0, replace(hex(zeroblob(9000)), '00', "
+                "char(128512)), replace(hex(zeroblob(20000)), '00', 'n'));"
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
+                "10000) INSERT INTO Bookmark (BookmarkID, VolumeID, ContentID, StartOffset, "
+                "Text) SELECT i, 'b', 'b#2', i, 'row ' || i FROM n;"));
+        Highlights highlights(database);
+        HighlightList list;
+        QVERIFY2(highlights.read("b", &list), qPrintable(highlights.error()));
+        QCOMPARE(list.highlights.size(), int(Highlights::perBook));
+        QVERIFY(!list.complete);
+        const zorvid::Highlight &first = list.highlights.first();
+        const QVector<uint> text = first.text.toUcs4();
+        QCOMPARE(text.size(), int(Highlights::textLimit));
+        QCOMPARE(text.first(), 128512u);
+        QCOMPARE(text.last(), 0x2026u);
+        QCOMPARE(first.note.size(), int(Highlights::noteLimit));
+        QCOMPARE(first.chapter.size(), int(Highlights::titleLimit));
+        QVERIFY(first.chapter.startsWith("ab ab ab") && !first.chapter.contains('\n'));
+        QHash<QString, int> counts;
+        QVERIFY(highlights.count(&counts));
+        QCOMPARE(counts.value("b"), int(Highlights::perBook));
     }
 
     void notADatabase_data()

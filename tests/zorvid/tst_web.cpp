@@ -1,11 +1,14 @@
 // The pieces of the pages that browsers see, without a daemon: ranges of a
-// download, the browser's language, the texts, the library's search, order
-// and paging, which files a book may name, and escaping.
+// download, the browser's language, the texts and their counts, the
+// library's search, order and paging, which files a book may name, and
+// escaping in pages and in the exports of highlights.
 
 #include "filecontent.h"
 #include "library/searchtext.h"
 #include "web/bookfiles.h"
 #include "web/byterange.h"
+#include "web/highlightsexport.h"
+#include "web/highlightspage.h"
 #include "web/librarypage.h"
 #include "web/libraryquery.h"
 #include "web/pagelanguage.h"
@@ -151,6 +154,12 @@ private slots:
                                  text.contains(QLatin1String("Zorvi")),
                              where.constData());
                 QVERIFY2(row != 0 || !text.contains(QChar(0x2019)), where.constData());
+                // A text with a count has a form for each plural category.
+                if (qstrcmp(pageTextKeys[key], "notesCount") == 0)
+                    QVERIFY2(text.split('|').size() ==
+                                 PageLanguage::fromAcceptLanguage(zorvi::languageCodes[row])
+                                     .pluralForms(),
+                             where.constData());
             }
         }
     }
@@ -162,6 +171,45 @@ private slots:
         const PageLanguage english;
         QCOMPARE(english.text("noMatches", {{"query", "{query} {total}"}}),
                  QString::fromUtf8("No books match “{query} {total}”."));
+    }
+
+    // A count takes the form its language gives it, in the language's digits.
+    void countsInTheirLanguagesForms_data()
+    {
+        QTest::addColumn<QByteArray>("language");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char *language, int count, const char *expected) {
+            QTest::newRow((QByteArray(language) + ' ' + QByteArray::number(count)).constData())
+                << QByteArray(language) << count << QString::fromUtf8(expected);
+        };
+        row("en", 1, "1 highlight");
+        row("en", 12, "12 highlights");
+        row("fr", 0, "0 surlignement");
+        row("fr", 2, "2 surlignements");
+        row("pl", 2, "2 zaznaczenia");
+        row("pl", 5, "5 zaznaczeń");
+        row("pl", 12, "12 zaznaczeń");
+        row("pl", 22, "22 zaznaczenia");
+        row("ru", 21, "21 выделение");
+        row("ru", 11, "11 выделений");
+        row("cs", 3, "3 zvýraznění");
+        row("ro", 19, "19 evidențieri");
+        row("ro", 20, "20 de evidențieri");
+        row("he", 2, "שתי הדגשות");
+        row("ar", 1, "تمييز واحد");
+        row("ar", 2, "تمييزان");
+        row("ar", 3, "٣ تمييزات");
+        row("ar", 11, "١١ تمييزًا");
+        row("ar", 100, "١٠٠ تمييز");
+        row("ja", 1000, "ハイライト 1,000 件");
+    }
+
+    void countsInTheirLanguagesForms()
+    {
+        QFETCH(QByteArray, language);
+        QFETCH(int, count);
+        QTEST(PageLanguage::fromAcceptLanguage(language).counted("notesCount", count), "expected");
     }
 
     // As the dashboard's form and links ask for them.
@@ -335,6 +383,133 @@ private slots:
         QCOMPARE(!file.isEmpty(), served);
         if (served)
             QCOMPARE(file, QFileInfo(storage + "/Books/a.epub").canonicalFilePath());
+    }
+
+    // What a highlight, a note, a chapter's or a book's title holds stays
+    // text: on the page, in Markdown (where it must not become markup, a
+    // link, HTML or another item of the list) and in CSV (quoted, and no
+    // formula). MARKDOWN and CSV are how the text comes out in each.
+    void hostileHighlightsStayText_data()
+    {
+        QTest::addColumn<QString>("hostile");
+        QTest::addColumn<QString>("markdown");
+        QTest::addColumn<QString>("csv");
+        QTest::newRow("a script") << "<script>alert(1)</script>"
+                                  << "&lt;script&gt;alert(1)&lt;/script&gt;"
+                                  << "\"<script>alert(1)</script>\"";
+        QTest::newRow("a link to a script") << "[x](javascript:alert(1))"
+                                            << "\\[x\\](javascript:alert(1))"
+                                            << "\"[x](javascript:alert(1))\"";
+        QTest::newRow("a heading") << "# heading"
+                                   << "\\# heading"
+                                   << "\"# heading\"";
+        QTest::newRow("code, emphasis, a table") << "`code` *b* _i_ ~s~ a|b \\"
+                                                 << "\\`code\\` \\*b\\* \\_i\\_ \\~s\\~ a\\|b \\\\"
+                                                 << "\"`code` *b* _i_ ~s~ a|b \\\"";
+        QTest::newRow("an entity") << "&lt;b&gt;"
+                                   << "&amp;lt;b&amp;gt;"
+                                   << "\"&lt;b&gt;\"";
+        QTest::newRow("a quote, an item, a numbered item over lines")
+            << "> quoted\n- item\n\n1. first"
+            << "&gt; quoted  \n  \\- item  \n  1\\. first"
+            << "\"> quoted\n- item\n\n1. first\"";
+        QTest::newRow("a formula") << "=HYPERLINK(\"http://x\")"
+                                   << "\\=HYPERLINK(\"http://x\")"
+                                   << "\"'=HYPERLINK(\"\"http://x\"\")\"";
+        QTest::newRow("a sum") << "+1"
+                               << "\\+1"
+                               << "\"'+1\"";
+        QTest::newRow("a difference") << "-2"
+                                      << "\\-2"
+                                      << "\"'-2\"";
+        QTest::newRow("a function") << "@SUM(A1)"
+                                    << "@SUM(A1)"
+                                    << "\"'@SUM(A1)\"";
+        QTest::newRow("a comma and quotes") << "a, \"b\""
+                                            << "a, \"b\""
+                                            << "\"a, \"\"b\"\"\"";
+    }
+
+    void hostileHighlightsStayText()
+    {
+        QFETCH(QString, hostile);
+        QFETCH(QString, markdown);
+        QFETCH(QString, csv);
+        QString html = hostile;
+        html.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
+        html.replace('"', "&quot;").replace('\'', "&apos;");
+        const bool lines = hostile.contains('\n');
+        for (const char *role : {"text", "note", "chapter", "title"}) {
+            Book owner = book("Title", "Author", QString());
+            zorvid::Highlight highlight;
+            highlight.bookId = owner.contentId;
+            highlight.text = "Text";
+            highlight.note = "Note";
+            highlight.chapter = "Chapter";
+            highlight.created = QDateTime(QDate(2024, 1, 15), QTime(10, 0), Qt::UTC);
+            QString *field = qstrcmp(role, "text") == 0      ? &highlight.text
+                             : qstrcmp(role, "note") == 0    ? &highlight.note
+                             : qstrcmp(role, "chapter") == 0 ? &highlight.chapter
+                                                             : &owner.title;
+            // A title is one line, as the library reads it.
+            if (lines && (field == &highlight.chapter || field == &owner.title))
+                continue;
+            *field = hostile;
+            HighlightList list;
+            list.highlights << highlight;
+            const QByteArray where = role + QByteArray(" in ") + QTest::currentDataTag();
+
+            const HttpReply page = highlightsPage(owner, list, PageLanguage());
+            QVERIFY2(QString::fromUtf8(page.body).contains(html), where.constData());
+            QVERIFY2(!page.body.contains("<script>") && !page.body.contains("<b>"),
+                     where.constData());
+
+            const QString md = QString::fromUtf8(highlightsMarkdown(list, {owner}, PageLanguage()));
+            QVERIFY2(md.contains(markdown), qPrintable(where + ":\n" + md));
+            // One heading of each level and one item, whatever the text.
+            QVERIFY2(md.count(QRegularExpression("(^|\n)# ")) == 1 &&
+                         md.count(QRegularExpression("\n## ")) == 1 &&
+                         md.count(QRegularExpression("\n- ")) == 1,
+                     qPrintable(where + ":\n" + md));
+
+            const QByteArray bytes = highlightsCsv(list, {owner});
+            const QString table = QString::fromUtf8(bytes);
+            QVERIFY2(table.contains(csv), qPrintable(where + ":\n" + table));
+            QVERIFY2(bytes.startsWith("\xef\xbb\xbf"
+                                      "Book,"),
+                     where.constData());
+            QVERIFY2(table.endsWith("\"2024-01-15T10:00:00Z\"\r\n"), where.constData());
+        }
+    }
+
+    // An export's file is named after its book, and nothing of the name
+    // reaches outside the download folder, hides the file or disguises it.
+    void exportFileNames_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("a title") << "Pride and Prejudice"
+                                 << "Pride and Prejudice.md";
+        QTest::newRow("a way up the folders") << "../../etc/passwd"
+                                              << "etcpasswd.md";
+        QTest::newRow("a Windows path, quotes") << "C:\\Users\\\"x\" 'y'"
+                                                << "CUsersx y.md";
+        QTest::newRow("markup") << "<script>alert('x')</script>"
+                                << "scriptalert(x)script.md";
+        QTest::newRow("a line break and a reversed extension")
+            << QString::fromUtf8("Evil\u202Egpj.exe\r\nname") << "Evilgpj.exename.md";
+        QTest::newRow("Japanese and an emoji")
+            << QString::fromUtf8("ノルウェイの森 📚") << QString::fromUtf8("ノルウェイの森 📚.md");
+        QTest::newRow("nothing left of it") << "/.../"
+                                            << "Highlights and notes.md";
+        QTest::newRow("too long, cut between emoji")
+            << QString::fromUtf8("😀").repeated(150) << QString::fromUtf8("😀").repeated(100) + ".md";
+    }
+
+    void exportFileNames()
+    {
+        QFETCH(QString, title);
+        QTEST(exportFileName(title, "Highlights and notes", "md"), "expected");
     }
 
     // Whatever the library or the browser says ends up as text: markup,

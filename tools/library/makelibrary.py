@@ -11,6 +11,13 @@ and store books, some of which are not on the reader. The table carries many
 more columns than a reader of it needs, in an order that changes with the
 seed, as the columns of real firmware do.
 
+Every tenth book has chapters and highlights in the `Bookmark` table, written
+in no particular order: highlights with and without notes, notes over several
+lines, rows hidden (deleted, waiting to be synced), bookmarks (dogears) and
+drawn notes without text, and, in the first book, texts that would be markup,
+links or formulas. The `user` table holds an account whose secrets must never
+leave the reader.
+
 Books the owner copied on have a file:///mnt/onboard/... ContentID; with
 --storage, their files are written under ROOT (ROOT standing for
 /mnt/onboard), each with bytes that follow from its name, so that a
@@ -69,6 +76,40 @@ MIME = {
     ".pdf": "application/pdf",
     ".cbz": "application/x-cbz",
 }
+
+# Nickel's Bookmark table, with the columns that nothing here reads.
+BOOKMARK = [
+    ("BookmarkID", "TEXT NOT NULL"), ("VolumeID", "TEXT NOT NULL"), ("ContentID", "TEXT NOT NULL"),
+    ("StartContainerPath", "TEXT NOT NULL"), ("StartContainerChildIndex", "INTEGER NOT NULL"),
+    ("StartOffset", "INTEGER NOT NULL"), ("EndContainerPath", "TEXT NOT NULL"),
+    ("EndContainerChildIndex", "INTEGER NOT NULL"), ("EndOffset", "INTEGER NOT NULL"),
+    ("Text", "TEXT"), ("Annotation", "TEXT"), ("ExtraAnnotationData", "BLOB"),
+    ("DateCreated", "TEXT"), ("ChapterProgress", "REAL NOT NULL DEFAULT 0"),
+    ("Hidden", "BOOL NOT NULL DEFAULT 0"), ("Version", "TEXT"), ("DateModified", "TEXT"),
+    ("Creator", "TEXT"), ("UUID", "TEXT"), ("UserID", "TEXT"), ("SyncTime", "TEXT"),
+    ("Published", "BIT DEFAULT false"), ("ContextString", "TEXT"), ("Type", "TEXT"),
+    ("Color", "INTEGER DEFAULT 0"),
+]
+
+QUOTES = [
+    "It is a truth universally acknowledged, that a single man in possession of a good "
+    "fortune, must be in want of a wife.",
+    "All happy families are alike; each unhappy family is unhappy in its own way.",
+    "Yes; I have tugged and tugged at the heavy lid of the past.",
+    "Happiness is only real when shared.",
+    "The sea was not a mask. No more was the sky.",
+    "Many years later, as he faced the firing squad, Colonel Aureliano Buend\u00eda was to "
+    "remember that distant afternoon when his father took him to discover ice.",
+]
+NOTES = [None, None, "Read this again.", "Compare with chapter one.\nAnd with the letters.",
+         "C\u2019est exactement \u00e7a."]
+# What a note or a highlight may hold that is no text to a page, a Markdown
+# reader or a spreadsheet.
+HOSTILE = [
+    ("<script>alert('text')</script>", "[x](javascript:alert(1))"),
+    ("# heading\n> quoted\n- item", "`code` and *stars* _under_ & <b>bold</b>"),
+    ("=HYPERLINK(\"http://evil.example\")", "@SUM(A1)\n+1\n-2"),
+]
 
 AUTHORS = ["Jane Austen", "Leo Tolstoy", "Virginia Woolf", "Naguib Mahfouz",
            "村上 春樹", "Amos Oz", "Chimamanda Ngozi Adichie", "Gabriel García Márquez"]
@@ -200,11 +241,50 @@ def rows(books, rng, storage):
             "Description": None if index % 2 else "<p>A description with <i>markup</i>.</p>",
             "ISBN": None, "Subtitle": None,
         }
-        yield book
-        for chapter in range(2 if index % 10 == 0 else 0):
+        yield dict(book, VolumeIndex=-1)
+        for chapter in range(3 if index % 10 == 0 else 0):
             yield dict(book, ContentID="%s#chapter%d" % (content_id, chapter),
                        ContentType="9", BookID=content_id, BookTitle=title,
-                       Title="Chapter %d" % (chapter + 1), ___FileSize=0)
+                       Title="Chapter %d" % (chapter + 1), ___FileSize=0, VolumeIndex=chapter)
+
+
+def bookmarks(content_id, index, rng):
+    """The highlights, notes and bookmarks of the book at INDEX, in the
+    order Nickel happened to write them."""
+    marks = []
+
+    def mark(chapter, progress, offset, text, note, kind, hidden=False, date_form=0):
+        marks.append({
+            "BookmarkID": "%08x-%04x-4000-8000-%012x" % (
+                rng.getrandbits(32), rng.getrandbits(16), rng.getrandbits(48)),
+            "VolumeID": content_id, "ContentID": "%s#chapter%d" % (content_id, chapter),
+            "StartContainerPath": "span#kobo\\.%d\\.1" % offset, "StartContainerChildIndex": -99,
+            "StartOffset": offset, "EndContainerPath": "span#kobo\\.%d\\.2" % offset,
+            "EndContainerChildIndex": -99, "EndOffset": offset + 40, "Text": text,
+            "Annotation": note, "ExtraAnnotationData": None,
+            "DateCreated": iso_date(rng, date_form), "ChapterProgress": progress,
+            "Hidden": ["true", 1][date_form % 2] if hidden else ["false", 0][date_form % 2],
+            "Version": None, "DateModified": iso_date(rng, date_form + 1), "Creator": None,
+            "UUID": None, "UserID": "f2c1b7e0-account", "SyncTime": None,
+            "Published": "false", "ContextString": None, "Type": kind, "Color": rng.randint(0, 3),
+        })
+
+    for n in range(6):
+        chapter = n % 3
+        note = NOTES[n % len(NOTES)]
+        mark(chapter, 0.1 + 0.15 * (n // 3), 10 * n, QUOTES[(index + n) % len(QUOTES)], note,
+             "note" if note else "highlight", date_form=n)
+    if index == 0:
+        for n, (text, note) in enumerate(HOSTILE):
+            mark(1, 0.5 + 0.1 * n, 500 + n, text, note, "note")
+    # Older firmware leaves the type NULL.
+    mark(2, 0.9, 900, QUOTES[0], None, None)
+    mark(0, 0.3, 300, "Deleted on the reader, not yet synced.", None, "highlight", hidden=True)
+    mark(0, 0.35, 350, "Deleted too.", "a note", "note", hidden=True, date_form=1)
+    mark(1, 0.2, 200, None, None, "dogear")
+    mark(1, 0.25, 250, "", "", None)
+    rng.shuffle(marks)
+    return marks
 
 
 def main():
@@ -223,12 +303,27 @@ def main():
     database = sqlite3.connect(arguments.database)
     database.execute("CREATE TABLE content (%s, PRIMARY KEY (ContentID))" %
                      ", ".join("%s %s" % column for column in columns))
+    database.execute("CREATE TABLE Bookmark (%s, PRIMARY KEY (BookmarkID))" %
+                     ", ".join("%s %s" % column for column in BOOKMARK))
+    database.execute("CREATE TABLE user (UserID TEXT NOT NULL, UserKey TEXT NOT NULL, "
+                     "UserDisplayName TEXT, UserEmail TEXT, ___DeviceID TEXT, AuthToken TEXT, "
+                     "RefreshToken TEXT, KoboAccessToken TEXT, PRIMARY KEY (UserID))")
+    database.execute("INSERT INTO user VALUES ('f2c1b7e0-account', 'key', 'Owner', "
+                     "'owner@example.com', 'device', 'SECRET-AUTH-TOKEN', 'SECRET-REFRESH-TOKEN', "
+                     "'SECRET-ACCESS-TOKEN')")
     database.execute("CREATE TABLE Shelf (Id TEXT, Name TEXT, _IsDeleted BOOL)")
     database.execute("CREATE TABLE ShelfContent (ShelfName TEXT, ContentId TEXT)")
-    names = [name for name, _ in NAMED]
+    names = [name for name, _ in NAMED] + ["VolumeIndex"]
+    content = list(rows(arguments.books, rng, arguments.storage))
     database.executemany(
         "INSERT INTO content (%s) VALUES (%s)" % (", ".join(names), ", ".join("?" * len(names))),
-        ([row[name] for name in names] for row in rows(arguments.books, rng, arguments.storage)))
+        ([row[name] for name in names] for row in content))
+    marks = [mark for index, book in enumerate(row for row in content if row["ContentType"] == "6")
+             if index % 10 == 0 for mark in bookmarks(book["ContentID"], index, rng)]
+    names = [name for name, _ in BOOKMARK]
+    database.executemany(
+        "INSERT INTO Bookmark (%s) VALUES (%s)" % (", ".join(names), ", ".join("?" * len(names))),
+        ([row[name] for name in names] for row in marks))
     database.commit()
     database.close()
     return 0

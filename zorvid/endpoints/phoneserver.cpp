@@ -1,6 +1,7 @@
 #include "endpoints/phoneserver.h"
 
 #include "http/jsonobject.h"
+#include "library/highlights.h"
 #include "library/librarythread.h"
 #include "pairing/pairing.h"
 #include "state/clientlist.h"
@@ -8,6 +9,8 @@
 #include "web/bookfiles.h"
 #include "web/byterange.h"
 #include "web/formfields.h"
+#include "web/highlightsexport.h"
+#include "web/highlightspage.h"
 #include "web/librarypage.h"
 #include "web/libraryquery.h"
 #include "web/ordercache.h"
@@ -21,6 +24,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkInterface>
+#include <QSet>
 #include <QUrl>
 
 #include <arpa/inet.h>
@@ -178,11 +182,13 @@ HttpReply bookReply(const QString &path, const QString &mimeType, const QByteArr
 } // namespace
 
 PhoneServer::PhoneServer(Pairing &pairing, ClientList &clients, std::unique_ptr<Library> library,
-                         const BookFiles &files, const ReaderStorage &storage, int capacity,
-                         const ConnectionLimits &limits, QObject *parent)
+                         std::unique_ptr<Highlights> highlights, const BookFiles &files,
+                         const ReaderStorage &storage, int capacity, const ConnectionLimits &limits,
+                         QObject *parent)
     : QObject(parent)
     , pairing(pairing)
     , clients(clients)
+    , highlights(std::move(highlights))
     , files(files)
     , storage(storage)
     , listener(QStringLiteral("the pairing port"), QStringLiteral("phone "), capacity, limits,
@@ -275,8 +281,9 @@ HttpReply PhoneServer::route(const HttpRequest &request)
             return submit(request, language);
         return HttpReply::methodNotAllowed("GET, HEAD, POST");
     }
-    const bool page = path == "/";
-    if (!page && path != "/download" && path != "/cover")
+    const bool page = path == "/" || path == "/highlights";
+    const bool exported = path == "/highlights.md" || path == "/highlights.csv";
+    if (!page && !exported && path != "/download" && path != "/cover")
         return HttpReply::error(404, "no such page");
     if (!get)
         return HttpReply::methodNotAllowed("GET, HEAD");
@@ -289,29 +296,13 @@ HttpReply PhoneServer::route(const HttpRequest &request)
     if (!client)
         return page ? redirect("/pair") : HttpReply::error(404, "no such page");
     clients.noteUse(client->id);
-    if (page)
+    if (path == "/")
         return dashboard(request, language);
+    if (path == "/highlights")
+        return bookHighlights(request, language);
+    if (exported)
+        return highlightsExport(request, language, path.endsWith(".csv"));
     return bookFile(request, path == "/cover");
-}
-
-HttpReply PhoneServer::dashboard(const HttpRequest &request, const PageLanguage &language)
-{
-    const LibraryQuery query = LibraryQuery::fromUrlQuery(request.query());
-    const BookFiles &files = this->files;
-    OrderCache *const orders = &this->orders;
-    return onLibraryThread([query, language, &files, orders](Library &library) {
-        QString message;
-        if (!library.refresh())
-            message = language.text("libraryUnavailable");
-        orders->follow(library.reading());
-        HttpReply reply = libraryPage(library.books(), query, files, language, message, orders);
-        // Reading and sorting a large library takes memory for a moment; it
-        // goes back to the reader rather than staying with the daemon.
-        malloc_trim(0);
-        if (!message.isEmpty())
-            reply.note = "library not read: " + library.error().toUtf8();
-        return reply;
-    });
 }
 
 HttpReply PhoneServer::onLibraryThread(LibraryThread::Job job)
@@ -324,23 +315,138 @@ HttpReply PhoneServer::onLibraryThread(LibraryThread::Job job)
     return reply;
 }
 
+HttpReply PhoneServer::dashboard(const HttpRequest &request, const PageLanguage &language)
+{
+    const LibraryQuery query = LibraryQuery::fromUrlQuery(request.query());
+    return onLibraryThread([this, query, language](Library &library) {
+        QString message;
+        if (!library.refresh())
+            message = language.text("libraryUnavailable");
+        orders.follow(library.reading());
+        // Without them, the books are shown all the same.
+        const bool counted = countHighlights(library);
+        HttpReply reply =
+            libraryPage(library.books(), query, files, language, message, highlightCounts, &orders);
+        // Reading and sorting a large library takes memory for a moment; it
+        // goes back to the reader rather than staying with the daemon.
+        malloc_trim(0);
+        if (!message.isEmpty())
+            reply.note = "library not read: " + library.error().toUtf8();
+        else if (!counted)
+            reply.note = "highlights not counted: " + highlights->error().toUtf8();
+        return reply;
+    });
+}
+
 HttpReply PhoneServer::bookFile(const HttpRequest &request, bool cover)
 {
     const QString id = formFields(request.query()).value(QLatin1String("id")).toString();
     const QByteArray ifRange = request.header("if-range");
     const QByteArray range = request.header("range");
-    const BookFiles &files = this->files;
-    return onLibraryThread([id, ifRange, range, cover, &files](Library &library) {
-        // The books already read answer, so that a page's covers do not each
-        // read the database again.
-        const Book *book = id.isEmpty() ? nullptr : library.book(id);
-        if (!book && library.books().isEmpty() && !library.error().isEmpty())
-            return HttpReply::error(503, "the library cannot be read");
-        if (!book || !book->onReader)
+    return onLibraryThread([this, id, ifRange, range, cover](Library &library) {
+        HttpReply refusal;
+        const Book *book = requestedBook(library, id, &refusal);
+        if (!book)
+            return refusal;
+        if (!book->onReader)
             return HttpReply::error(404, "no such book");
         return cover ? coverReply(files.coverFile(book->imageId))
                      : bookReply(files.bookFile(book->contentId), book->mimeType, ifRange, range);
     });
+}
+
+HttpReply PhoneServer::bookHighlights(const HttpRequest &request, const PageLanguage &language)
+{
+    const QString id = formFields(request.query()).value(QLatin1String("id")).toString();
+    return onLibraryThread([this, id, language](Library &library) {
+        HttpReply refusal;
+        const Book *book = requestedBook(library, id, &refusal);
+        if (!book)
+            return refusal;
+        HighlightList list;
+        const bool read = highlights->read(book->contentId, &list);
+        HttpReply reply = highlightsPage(*book, list, language,
+                                         read ? QString() : language.text("notesUnavailable"));
+        if (!read)
+            reply.note = "highlights not read: " + highlights->error().toUtf8();
+        malloc_trim(0);
+        return reply;
+    });
+}
+
+HttpReply PhoneServer::highlightsExport(const HttpRequest &request, const PageLanguage &language,
+                                        bool csv)
+{
+    // Without an id, the highlights of every book, in a file named for them
+    // all; with one, those of that book, in a file named after it.
+    const QJsonObject fields = formFields(request.query());
+    const bool all = !fields.contains(QLatin1String("id"));
+    const QString id = fields.value(QLatin1String("id")).toString();
+    return onLibraryThread([this, all, id, language, csv](Library &library) {
+        QVector<Book> books;
+        QString name = language.text("notesTitle");
+        if (all) {
+            library.refresh();
+            books = library.books();
+        } else {
+            HttpReply refusal;
+            const Book *book = requestedBook(library, id, &refusal);
+            if (!book)
+                return refusal;
+            books.append(*book);
+            name = book->title.isEmpty() ? language.text("untitled") : book->title;
+        }
+        HighlightList list;
+        if (!highlights->read(all ? QString() : books.first().contentId, &list)) {
+            HttpReply refusal = HttpReply::error(503, "the highlights cannot be read");
+            refusal.note += ": " + highlights->error().toUtf8();
+            return refusal;
+        }
+        HttpReply reply;
+        reply.status = 200;
+        reply.contentType = csv ? "text/csv; charset=utf-8" : "text/markdown; charset=utf-8";
+        reply.body = csv ? highlightsCsv(list, books) : highlightsMarkdown(list, books, language);
+        const QString file =
+            exportFileName(name, language.text("notesTitle"), QLatin1String(csv ? "csv" : "md"));
+        reply.headers.append(qMakePair(QByteArray("Content-Disposition"), attachment(file)));
+        reply.headers.append(qMakePair(QByteArray("Cache-Control"), QByteArray("no-store")));
+        addBrowserHeaders(&reply);
+        malloc_trim(0);
+        return reply;
+    });
+}
+
+bool PhoneServer::countHighlights(const Library &library)
+{
+    if (countedReading == library.reading())
+        return true;
+    QHash<QString, int> counts;
+    if (!highlights->count(&counts))
+        return false;
+    // Only the library's books are kept between pages.
+    QSet<QString> ids;
+    for (const Book &book : library.books())
+        ids.insert(book.contentId);
+    highlightCounts.clear();
+    for (auto count = counts.cbegin(); count != counts.cend(); ++count) {
+        if (ids.contains(count.key()))
+            highlightCounts.insert(count.key(), count.value());
+    }
+    countedReading = library.reading();
+    return true;
+}
+
+const Book *PhoneServer::requestedBook(Library &library, const QString &contentId,
+                                       HttpReply *refusal)
+{
+    // The books already read answer, so that a page's covers do not each
+    // read the database again.
+    const Book *book = contentId.isEmpty() ? nullptr : library.book(contentId);
+    if (!book && library.books().isEmpty() && !library.error().isEmpty())
+        *refusal = HttpReply::error(503, "the library cannot be read");
+    else if (!book)
+        *refusal = HttpReply::error(404, "no such book");
+    return book;
 }
 
 HttpReply PhoneServer::submit(const HttpRequest &request, const PageLanguage &language)

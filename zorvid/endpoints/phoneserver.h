@@ -4,11 +4,14 @@
 #include "library/librarythread.h"
 #include "web/ordercache.h"
 
+#include <QHash>
 #include <QObject>
 
 namespace zorvid {
 
+struct Book;
 class BookFiles;
+class Highlights;
 class ClientList;
 class Pairing;
 class PageLanguage;
@@ -28,15 +31,22 @@ class ReaderStorage;
 //   GET  /           the dashboard (?q=, sort=recent|title|author, page=)
 //   GET  /download?id=CONTENT_ID, /cover?id=CONTENT_ID
 //                    a book's file (ranges too) and its cover
-// Without a valid token, / leads to the pairing page and everything else of
-// the library is 404. HEAD is answered wherever GET is; a Host that is not an
-// IPv4 address gets 421. Its connections are a Listener's.
+//   GET  /highlights?id=CONTENT_ID
+//                    the page of a book's highlights and notes
+//   GET  /highlights.md[?id=CONTENT_ID], /highlights.csv[?id=CONTENT_ID]
+//                    their export, as a file named after the book; without
+//                    an id, those of every book
+// Without a valid token, / and /highlights lead to the pairing page and
+// everything else of the library is 404. HEAD is answered wherever GET is; a
+// Host that is not an IPv4 address gets 421. Its connections are a
+// Listener's.
 class PhoneServer : public QObject {
 public:
-    // LIBRARY is read on a thread of the server's own.
+    // LIBRARY and HIGHLIGHTS are read on a thread of the server's own.
     PhoneServer(Pairing &pairing, ClientList &clients, std::unique_ptr<Library> library,
-                const BookFiles &files, const ReaderStorage &storage, int capacity,
-                const ConnectionLimits &limits, QObject *parent = nullptr);
+                std::unique_ptr<Highlights> highlights, const BookFiles &files,
+                const ReaderStorage &storage, int capacity, const ConnectionLimits &limits,
+                QObject *parent = nullptr);
 
     struct Addresses {
         // Where it listens: an IPv4 address, 0.0.0.0 for all of them.
@@ -65,13 +75,27 @@ private:
     HttpReply dashboard(const HttpRequest &request, const PageLanguage &language);
     // A book's file or its cover, streamed from the storage.
     HttpReply bookFile(const HttpRequest &request, bool cover);
+    HttpReply bookHighlights(const HttpRequest &request, const PageLanguage &language);
+    HttpReply highlightsExport(const HttpRequest &request, const PageLanguage &language, bool csv);
     // A reply that JOB makes on the library's thread.
     HttpReply onLibraryThread(LibraryThread::Job job);
+
+    // On the library's thread only, called by the jobs:
+    // How many highlights each book of the library has, counted again only
+    // when the database has changed; false when they cannot be counted.
+    bool countHighlights(const Library &library);
+    // The book with the CONTENT_ID a request names; null, with REFUSAL set,
+    // when there is none or the library cannot be read.
+    static const Book *requestedBook(Library &library, const QString &contentId,
+                                     HttpReply *refusal);
 
     Pairing &pairing;
     ClientList &clients;
     // On the library's thread only.
     OrderCache orders;
+    std::unique_ptr<Highlights> highlights;
+    QHash<QString, int> highlightCounts;
+    quint64 countedReading = 0;
     const BookFiles &files;
     const ReaderStorage &storage;
     Listener listener;

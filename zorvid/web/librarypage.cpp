@@ -1,6 +1,7 @@
 #include "librarypage.h"
 
 #include "bookfiles.h"
+#include "highlightspage.h"
 #include "ordercache.h"
 #include "pagelanguage.h"
 #include "webpage.h"
@@ -31,7 +32,8 @@ std::string pageLink(LibraryQuery query, int page)
     return pageBytes("/" + (parameters.isEmpty() ? QByteArray() : '?' + parameters));
 }
 
-PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &language)
+PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &language,
+                  int highlights)
 {
     PageData data;
     data.set("title", pageValue(book.title.isEmpty() ? language.text("untitled") : book.title));
@@ -63,13 +65,18 @@ PageData bookData(const Book &book, const BookFiles &files, const PageLanguage &
         data.set("download", link("/download", book.contentId));
         data.set("downloadLabel", pageValue(language.text("download")));
     }
+    if (highlights > 0) {
+        data.set("highlights", highlightsLink(book.contentId));
+        data.set("highlightsLabel", pageValue(language.counted("notesCount", highlights)));
+    }
     return data;
 }
 
 } // namespace
 
 HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, const BookFiles &files,
-                      const PageLanguage &language, const QString &message, OrderCache *cache)
+                      const PageLanguage &language, const QString &message,
+                      const QHash<QString, int> &highlights, OrderCache *cache)
 {
     const LibraryQuery::Page page =
         query.select(books, cache ? cache->sorted(books, query.order, language.locale())
@@ -116,8 +123,10 @@ HttpReply libraryPage(const QVector<Book> &books, const LibraryQuery &query, con
 
     PageData list{PageData::type::list};
     for (const Book *book : page.books)
-        list.push_back(bookData(*book, files, language));
+        list.push_back(bookData(*book, files, language, highlights.value(book->contentId)));
     data.set("books", list);
+    if (!highlights.isEmpty())
+        data.set("exports", exportLinks(language, "exportAllAs"));
 
     if (page.pageCount > 1) {
         PageData paging;

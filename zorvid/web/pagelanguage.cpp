@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QRegularExpression>
+#include <QStringList>
 
 #include <cstring>
 
@@ -77,6 +78,116 @@ QString PageLanguage::text(const char *key,
         from = close + 1;
     }
     return filled + pattern.mid(from);
+}
+
+namespace {
+
+// The plural categories of the languages whose nouns change with a count, by
+// the Unicode CLDR's rules for whole numbers: how many forms a text holds,
+// and which one a count takes. The languages not named write a noun after a
+// number in a single form.
+struct PluralRule {
+    const char *code;
+    int forms;
+    int (*form)(qint64 n);
+};
+
+int oneOther(qint64 n)
+{
+    return n == 1 ? 0 : 1;
+}
+
+int zeroOrOneOther(qint64 n)
+{
+    return n == 0 || n == 1 ? 0 : 1;
+}
+
+// Czech and Slovak: 1, 2–4, the rest.
+int oneFewOther(qint64 n)
+{
+    return n == 1 ? 0 : n >= 2 && n <= 4 ? 1 : 2;
+}
+
+// Polish: 1; 2–4, 22–24, ... but not 12–14; the rest.
+int polish(qint64 n)
+{
+    if (n == 1)
+        return 0;
+    const qint64 tens = n % 100;
+    return n % 10 >= 2 && n % 10 <= 4 && (tens < 12 || tens > 14) ? 1 : 2;
+}
+
+// Russian and Ukrainian: 1, 21, 31, ... but not 11; 2–4, 22–24, ... but not
+// 12–14; the rest.
+int eastSlavic(qint64 n)
+{
+    const qint64 ones = n % 10, tens = n % 100;
+    if (ones == 1 && tens != 11)
+        return 0;
+    return ones >= 2 && ones <= 4 && (tens < 12 || tens > 14) ? 1 : 2;
+}
+
+// Romanian: 1; 0 and 2–19 (of each hundred, except the first); the rest,
+// which take "de".
+int romanian(qint64 n)
+{
+    const qint64 tens = n % 100;
+    return n == 1 ? 0 : n == 0 || (tens >= 2 && tens <= 19) ? 1 : 2;
+}
+
+// Hebrew: 1, 2, the rest.
+int oneTwoOther(qint64 n)
+{
+    return n == 1 ? 0 : n == 2 ? 1 : 2;
+}
+
+// Arabic: 0, 1, 2, 3–10, 11–99 (of each hundred), the rest.
+int arabic(qint64 n)
+{
+    const qint64 tens = n % 100;
+    if (n <= 2)
+        return int(n);
+    return tens >= 3 && tens <= 10 ? 3 : tens >= 11 ? 4 : 5;
+}
+
+const PluralRule pluralRules[] = {
+    {"en", 2, oneOther},       {"da", 2, oneOther},          {"de", 2, oneOther},
+    {"el", 2, oneOther},       {"es", 2, oneOther},          {"fi", 2, oneOther},
+    {"it", 2, oneOther},       {"nb", 2, oneOther},          {"nl", 2, oneOther},
+    {"pt", 2, oneOther},       {"sv", 2, oneOther},          {"fr", 2, zeroOrOneOther},
+    {"hi", 2, zeroOrOneOther}, {"pt-BR", 2, zeroOrOneOther}, {"cs", 3, oneFewOther},
+    {"pl", 3, polish},         {"ru", 3, eastSlavic},        {"uk", 3, eastSlavic},
+    {"ro", 3, romanian},       {"he", 3, oneTwoOther},       {"ar", 6, arabic},
+};
+
+const PluralRule *pluralRule(const QString &code)
+{
+    for (const PluralRule &rule : pluralRules) {
+        if (code == QLatin1String(rule.code))
+            return &rule;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+int PageLanguage::pluralForms() const
+{
+    const PluralRule *rule = pluralRule(code());
+    return rule ? rule->forms : 1;
+}
+
+int PageLanguage::pluralForm(qint64 count) const
+{
+    const PluralRule *rule = pluralRule(code());
+    return rule ? rule->form(qAbs(count)) : 0;
+}
+
+QString PageLanguage::counted(const char *key, qint64 count) const
+{
+    const QStringList forms = text(key).split(QLatin1Char('|'));
+    const QString form = forms.value(pluralForm(count), forms.last());
+    return QString(form).replace(QLatin1String("{count}"), number(count));
 }
 
 QLocale PageLanguage::locale() const

@@ -32,6 +32,15 @@ public:
     // that a value holding "{date}" stays as it is.
     QString text(const char *key, std::initializer_list<QPair<const char *, QString>> values) const;
 
+    // The text of KEY for COUNT things, {count} written as number() writes
+    // it. Such a text holds one form for each plural category that the
+    // language tells apart, separated by "|", in the order zero, one, two,
+    // few, many, other of those it has (English "{count} book|{count}
+    // books"; Polish one, few, many; Japanese a single form).
+    QString counted(const char *key, qint64 count) const;
+    // How many forms a text with a count holds in this language.
+    int pluralForms() const;
+
     QString number(qint64 value) const;
     // A number as the library keeps it, in digits and perhaps a decimal
     // point ("3", "2.5"), in the language's own digits and decimal sign;
@@ -42,6 +51,9 @@ public:
     QLocale locale() const;
 
 private:
+    // Which of the forms COUNT takes.
+    int pluralForm(qint64 count) const;
+
     explicit PageLanguage(int row)
         : row(row)
     {

@@ -13,6 +13,8 @@ const char *const pageTextKeys[pageTextCount] = {
     "shownRange",   "shownOne",      "libraryEmpty", "noMatches",   "showAll",
     "seriesNumber", "unread",        "percentRead",  "finished",    "lastRead",
     "download",     "untitled",      "previousPage", "nextPage",    "libraryUnavailable",
+    "notesTitle",   "notesCount",    "noNotes",      "noteLabel",   "notesUnavailable",
+    "exportAs",     "exportAllAs",   "notesCut",
 };
 
 const char *const pageTextTable[zorvi::languageCount][pageTextCount] = {

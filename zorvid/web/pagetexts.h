@@ -4,7 +4,7 @@
 
 namespace zorvid {
 
-constexpr int pageTextCount = 35;
+constexpr int pageTextCount = 43;
 
 // The keys of the texts of the pages that browsers see, one per column.
 extern const char *const pageTextKeys[pageTextCount];
