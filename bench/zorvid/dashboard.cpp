@@ -1,7 +1,8 @@
 // How fast a paired phone gets the library from zorvid: the dashboard's
 // first page and a search, from the request to the last byte, with a
-// library of BOOKS books; zorvid's resident memory after them; and a book's
-// download against reading the same file with cat. Run it inside the mount
+// library of BOOKS books; the add-on's own request while a phone browses;
+// zorvid's resident memory after them; and a book's download against
+// reading the same file with cat. Run it inside the mount
 // namespace:
 //   scripts/isolate build/bench/zorvid/bench-dashboard [BOOKS] [REQUESTS]
 // With ZORVI_ZORVID=build-armhf/emulated/zorvid it measures the reader's
@@ -16,13 +17,16 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstdio>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -109,6 +113,53 @@ bool measure(const char *what, const QByteArray &target, const QByteArray &token
     return true;
 }
 
+// The add-on's own request, GET /pairing on the daemon's socket, every 10 ms
+// for 20 s while a phone pages, sorts and searches as fast as it gets
+// replies, in languages that each sort the library their own way.
+bool measurePairingWhileBrowsing(const QByteArray &token)
+{
+    std::atomic<bool> browsing{true};
+    std::atomic<int> pages{0};
+    std::atomic<int> failures{0};
+    std::thread phone([&] {
+        const char *const languages[] = {"en", "de", "fr", "sv", "ja"};
+        const char *const targets[] = {"/?page=%1", "/?sort=title&page=%1", "/?sort=author&page=%1",
+                                       "/?q=river+%1"};
+        for (int i = 0; browsing; ++i) {
+            const QByteArray target =
+                QString::fromLatin1(targets[i % 4]).arg(i % 40 + 1).toLatin1();
+            const QByteArray request =
+                "GET " + target +
+                " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept-Language: " + languages[i / 4 % 5] +
+                "\r\nCookie: zorvi_device=" + token + "\r\n\r\n";
+            const Timed reply = exchange(request);
+            ++(reply.start.startsWith("HTTP/1.1 200") ? pages : failures);
+        }
+    });
+    std::vector<qint64> times;
+    QElapsedTimer clock;
+    clock.start();
+    bool answered = true;
+    while (clock.elapsed() < 20000) {
+        QElapsedTimer one;
+        one.start();
+        answered = answered && zorvi::DaemonClient().pairingStatus().status == 200;
+        times.push_back(one.nsecsElapsed() / 1000);
+        QThread::msleep(10);
+    }
+    browsing = false;
+    phone.join();
+    if (!answered || failures > 0) {
+        std::fprintf(stderr, "GET /pairing failed, or %d pages failed\n", int(failures));
+        return false;
+    }
+    std::printf("GET /pairing while a phone browses   median %6.1f ms   99th percentile %6.1f ms"
+                "   at most %.1f ms   (%zu requests; the phone got %d pages)\n",
+                percentile(times, 0.5), percentile(times, 0.99),
+                *std::max_element(times.begin(), times.end()) / 1000.0, times.size(), int(pages));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -153,6 +204,8 @@ int main(int argc, char **argv)
     if (!measure("the dashboard's first page", "/", token, requests) ||
         !measure("a search (\"river\")", "/?q=river", token, requests) ||
         !measure("page 50 in order of title", "/?sort=title&page=50", token, requests))
+        return 1;
+    if (!measurePairingWhileBrowsing(token))
         return 1;
     std::printf("resident memory: %.1f MiB after starting, %.1f MiB after the requests "
                 "(%.1f MiB its own, %.1f MiB of mapped files)\n",

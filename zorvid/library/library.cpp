@@ -146,6 +146,12 @@ bool Library::read(QVector<Book> *books)
     const auto text = [](sqlite3_stmt *row, int column) {
         return ReadOnlyDatabase::text(row, column, maxTextBytes);
     };
+    // Types, authors and series repeat from book to book: one copy of each
+    // is shared by all, which keeps a large library small.
+    QSet<QString> repeated;
+    const auto shared = [&repeated](const QString &value) {
+        return value.isEmpty() ? value : *repeated.insert(value);
+    };
     int step;
     while ((step = sqlite3_step(rows.get())) == SQLITE_ROW) {
         sqlite3_stmt *row = rows.get();
@@ -157,13 +163,13 @@ bool Library::read(QVector<Book> *books)
         book.contentId = ReadOnlyDatabase::text(row, ContentId, maxIdBytes + 1);
         if (book.contentId.isEmpty() || book.contentId.toUtf8().size() > maxIdBytes)
             continue;
-        book.mimeType = text(row, MimeType);
+        book.mimeType = shared(text(row, MimeType));
         // Shown and sorted without the blanks around them: a title of
         // spaces is no title.
         book.title = text(row, Title).trimmed();
-        book.author = text(row, Attribution).trimmed();
-        book.series = text(row, Series).trimmed();
-        book.seriesNumber = text(row, SeriesNumber).trimmed();
+        book.author = shared(text(row, Attribution).trimmed());
+        book.series = shared(text(row, Series).trimmed());
+        book.seriesNumber = shared(text(row, SeriesNumber).trimmed());
         book.readStatus = sqlite3_column_int(row, ReadStatus);
         book.percentRead = qBound(0, sqlite3_column_int(row, PercentRead), 100);
         book.lastRead = ReadOnlyDatabase::date(row, DateLastRead);
