@@ -667,8 +667,10 @@ private slots:
                 client.insert("used_at", double(now - row.usedAgo));
             list.append(client);
         }
-        QVERIFY(writeFile(daemon.clientsFile(),
-                          QJsonDocument(QJsonObject{{"clients", list}}).toJson()));
+        QVERIFY(writeFile(
+            daemon.clientsFile(),
+            QJsonDocument(QJsonObject::fromVariantMap({{"clients", list.toVariantList()}}))
+                .toJson()));
         QVERIFY(daemon.start());
         const quint16 port = quint16(QUrl(daemon.phoneAddress).port());
         QStringList kept;

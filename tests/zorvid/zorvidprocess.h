@@ -19,6 +19,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 using zorvi::DaemonClient;
 
@@ -143,23 +144,46 @@ struct RawReply {
 inline RawReply exchange(const QByteArray &bytes, quint16 port = 0,
                          const QHostAddress &from = QHostAddress())
 {
-    QLocalSocket local;
-    QTcpSocket tcp;
-    QIODevice *socket = port == 0 ? static_cast<QIODevice *>(&local) : &tcp;
-    if (port == 0)
-        local.connectToServer(zorvi::daemonSocket);
-    else if (from.isNull() || tcp.bind(from))
-        tcp.connectToHost(QHostAddress::LocalHost, port);
-    if (!(port == 0 ? local.waitForConnected(3000) : tcp.waitForConnected(3000)))
-        return RawReply();
-    socket->write(bytes);
-    QElapsedTimer clock;
-    clock.start();
     QByteArray received;
-    while (clock.elapsed() < 3000 && socket->waitForReadyRead(int(3000 - clock.elapsed())))
-        received += socket->readAll();
-    if (socket->isOpen())
-        received += socket->readAll();
+    if (!from.isNull()) {
+        // Qt 5.2's socket forgets an address it was bound to when it connects.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(from.toIPv4Address());
+        sockaddr_in target{};
+        target.sin_family = AF_INET;
+        target.sin_port = htons(port);
+        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const timeval wait{3, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source) == 0 &&
+            ::connect(fd, reinterpret_cast<sockaddr *>(&target), sizeof target) == 0 &&
+            ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size()) {
+            char chunk[4096];
+            ssize_t got;
+            while ((got = ::recv(fd, chunk, sizeof chunk, 0)) > 0)
+                received.append(chunk, int(got));
+        }
+        ::close(fd);
+    } else {
+        QLocalSocket local;
+        QTcpSocket tcp;
+        QIODevice *socket = port == 0 ? static_cast<QIODevice *>(&local) : &tcp;
+        if (port == 0)
+            local.connectToServer(zorvi::daemonSocket);
+        else
+            tcp.connectToHost(QHostAddress::LocalHost, port);
+        if (!(port == 0 ? local.waitForConnected(3000) : tcp.waitForConnected(3000)))
+            return RawReply();
+        socket->write(bytes);
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 3000 && socket->waitForReadyRead(int(3000 - clock.elapsed())))
+            received += socket->readAll();
+        if (socket->isOpen())
+            received += socket->readAll();
+    }
 
     RawReply reply;
     const int end = received.indexOf("\r\n\r\n");
