@@ -1,6 +1,7 @@
 // zorvid: the reference companion daemon of the Zorvi add-on. See --help.
 
 #include "endpoints/daemonapi.h"
+#include "endpoints/phoneactivity.h"
 #include "endpoints/phoneserver.h"
 #include "http/socketserver.h"
 #include "library/library.h"
@@ -28,6 +29,8 @@ namespace {
 const char socketPath[] = "/tmp/zorvid.sock";
 const char lockPath[] = "/tmp/zorvid.lock";
 const char readyFlag[] = "/tmp/zorvi-update-ready";
+// Recent while a paired phone uses the dashboard (endpoints/phoneactivity.h).
+const char phoneActiveFlag[] = "/tmp/zorvi-phone-active";
 
 // The exit status after a restart for an update.
 constexpr int restartedStatus = 3;
@@ -110,7 +113,8 @@ int main(int argc, char **argv)
     // Nickel's library, on the reader's storage as Nickel sees it.
     Library library(QDir(options.storagePath).filePath(QStringLiteral(".kobo/KoboReader.sqlite")));
     const BookFiles files(options.storagePath);
-    PhoneServer phone(pairing, clients, library, files, storage, capacity, limits);
+    PhoneActivity activity(QString::fromLatin1(phoneActiveFlag));
+    PhoneServer phone(pairing, clients, library, files, storage, activity, capacity, limits);
     PhoneServer::Addresses addresses;
     addresses.listen = options.listenAddress;
     addresses.announced = options.pairingHost;

@@ -1,5 +1,6 @@
 #include "endpoints/phoneserver.h"
 
+#include "endpoints/phoneactivity.h"
 #include "http/jsonobject.h"
 #include "library/library.h"
 #include "pairing/pairing.h"
@@ -94,14 +95,16 @@ QByteArray imageType(QFile &file)
 } // namespace
 
 PhoneServer::PhoneServer(Pairing &pairing, const ClientList &clients, Library &library,
-                         const BookFiles &files, const ReaderStorage &storage, int capacity,
-                         const ConnectionLimits &limits, QObject *parent)
+                         const BookFiles &files, const ReaderStorage &storage,
+                         PhoneActivity &activity, int capacity, const ConnectionLimits &limits,
+                         QObject *parent)
     : QObject(parent)
     , pairing(pairing)
     , clients(clients)
     , library(library)
     , files(files)
     , storage(storage)
+    , activity(activity)
     , listener(QStringLiteral("the pairing port"), QStringLiteral("phone "), capacity, limits,
                [this](const HttpRequest &request) { return handle(request); })
 {
@@ -193,6 +196,8 @@ HttpReply PhoneServer::route(const HttpRequest &request)
     // Nothing of the library without a token of a device still paired.
     if (!clients.clientWithToken(deviceToken(request)))
         return page ? redirect("/pair") : HttpReply::error(404, "no such page");
+    // Only now: a stranger's requests must not keep the reader's Wi-Fi on.
+    activity.mark();
     if (page)
         return dashboard(request, language);
     return bookFile(request, path == "/cover");

@@ -11,6 +11,7 @@ class ClientList;
 class Library;
 class Pairing;
 class PageLanguage;
+class PhoneActivity;
 class ReaderStorage;
 
 // The other device's way in, on the reader's network addresses: the
@@ -28,13 +29,13 @@ class ReaderStorage;
 //   GET  /download?id=CONTENT_ID, /cover?id=CONTENT_ID
 //                    a book's file (ranges too) and its cover
 // Without a valid token, / leads to the pairing page and everything else of
-// the library is 404. HEAD is answered wherever GET is; a Host that is not an
-// IPv4 address gets 421. Its connections are a Listener's.
+// the library is 404; with one, the request marks the phone as active. HEAD is answered wherever
+// GET is; a Host that is not an IPv4 address gets 421. Its connections are a Listener's.
 class PhoneServer : public QObject {
 public:
     PhoneServer(Pairing &pairing, const ClientList &clients, Library &library,
-                const BookFiles &files, const ReaderStorage &storage, int capacity,
-                const ConnectionLimits &limits, QObject *parent = nullptr);
+                const BookFiles &files, const ReaderStorage &storage, PhoneActivity &activity,
+                int capacity, const ConnectionLimits &limits, QObject *parent = nullptr);
 
     struct Addresses {
         // Where it listens: an IPv4 address, 0.0.0.0 for all of them.
@@ -69,6 +70,7 @@ private:
     Library &library;
     const BookFiles &files;
     const ReaderStorage &storage;
+    PhoneActivity &activity;
     Listener listener;
     Addresses addresses;
     quint16 port = 0;
