@@ -1,6 +1,7 @@
 // zorvid: the reference companion daemon of the Zorvi add-on. See --help.
 
 #include "endpoints/daemonapi.h"
+#include "endpoints/phoneactivity.h"
 #include "endpoints/phoneserver.h"
 #include "http/socketserver.h"
 #include "library/highlights.h"
@@ -29,6 +30,8 @@ namespace {
 const char socketPath[] = "/tmp/zorvid.sock";
 const char lockPath[] = "/tmp/zorvid.lock";
 const char readyFlag[] = "/tmp/zorvi-update-ready";
+// Recent while a paired phone uses the dashboard (endpoints/phoneactivity.h).
+const char phoneActiveFlag[] = "/tmp/zorvi-phone-active";
 
 // The exit status after a restart for an update.
 constexpr int restartedStatus = 3;
@@ -113,12 +116,13 @@ int main(int argc, char **argv)
     const QString database =
         QDir(options.storagePath).filePath(QStringLiteral(".kobo/KoboReader.sqlite"));
     const BookFiles files(options.storagePath);
+    PhoneActivity activity(QString::fromLatin1(phoneActiveFlag));
     // Strangers on the Wi-Fi write the lines of the pairing port: bounded.
     ConnectionLimits phoneLimits = limits;
     phoneLimits.logLinesPerMinute = 300;
     PhoneServer phone(pairing, clients, std::unique_ptr<Library>(new Library(database)),
                       std::unique_ptr<Highlights>(new Highlights(database)), files, storage,
-                      capacity, phoneLimits);
+                      activity, capacity, phoneLimits);
     PhoneServer::Addresses addresses;
     addresses.listen = options.listenAddress;
     addresses.announced = options.pairingHost;

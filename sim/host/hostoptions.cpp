@@ -12,7 +12,7 @@ const char description[] =
     "and a reading view with status bars, loads the image-format plugins of\n"
     "PLUGIN_DIR/imageformats, and runs script commands (see sim/README.md):\n"
     "  wait MS, open-book, close-book, destroy-book, new-statusbar, tap NAME,\n"
-    "  find NAME, screenshot PATH, crash, quit\n"
+    "  find NAME, screenshot PATH, wifi-on, crash, quit\n"
     "Exit codes: 0 quit, 2 bad options or unreadable script, 3 reboot.";
 
 bool parseSize(const QString &text, QSize *size)
@@ -60,7 +60,14 @@ HostOptions::Outcome HostOptions::parse(const QStringList &arguments)
                                     QStringLiteral("Run without a PlugWorkflowManager."));
     const QCommandLineOption noPower(QStringLiteral("no-power-manager"),
                                      QStringLiteral("Run without an N3PowerWorkflowManager."));
-    for (const QCommandLineOption &option : {size, config, plugins, script, input, noPlug, noPower})
+    const QCommandLineOption noWifi(QStringLiteral("no-wifi-watchdog"),
+                                    QStringLiteral("Run without a WirelessWatchdog."));
+    const QCommandLineOption wifiIdle(
+        QStringLiteral("wifi-idle"),
+        QStringLiteral("Idle time before the watchdog asks to turn Wi-Fi off (default 120000)."),
+        QStringLiteral("MS"), QString::number(wifiIdleMs));
+    for (const QCommandLineOption &option :
+         {size, config, plugins, script, input, noPlug, noPower, noWifi, wifiIdle})
         parser.addOption(option);
 
     if (!parser.parse(arguments)) {
@@ -80,11 +87,18 @@ HostOptions::Outcome HostOptions::parse(const QStringList &arguments)
         std::fprintf(stderr, "nickel-sim: --size wants WxH, for example 1072x1448\n");
         return Outcome::Invalid;
     }
+    bool idleValid = false;
+    wifiIdleMs = parser.value(wifiIdle).toInt(&idleValid);
+    if (!idleValid || wifiIdleMs < 0) {
+        std::fprintf(stderr, "nickel-sim: --wifi-idle wants milliseconds, for example 2000\n");
+        return Outcome::Invalid;
+    }
     configPath = parser.value(config);
     pluginPath = parser.value(plugins);
     scriptPath = parser.value(script);
     readStandardInput = parser.isSet(input);
     plugManager = !parser.isSet(noPlug);
     powerManager = !parser.isSet(noPower);
+    wifiWatchdog = !parser.isSet(noWifi);
     return Outcome::Run;
 }

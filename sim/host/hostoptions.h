@@ -22,4 +22,7 @@ public:
     bool readStandardInput = false;
     bool plugManager = true;
     bool powerManager = true;
+    bool wifiWatchdog = true;
+    // How long Wi-Fi may stay idle before the watchdog asks to turn it off.
+    int wifiIdleMs = 120000;
 };

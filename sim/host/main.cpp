@@ -9,6 +9,7 @@
 #include "nickelwindow.h"
 #include "plugworkflowmanager.h"
 #include "scriptrunner.h"
+#include "wirelesswatchdog.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -78,13 +79,23 @@ int main(int argc, char *argv[])
         // caller's own code returns first, as on the device.
         QTimer *down = new QTimer(qApp);
         down->setSingleShot(true);
-        QObject::connect(down, &QTimer::timeout, qApp, [] { QCoreApplication::exit(rebootExitCode); });
+        QObject::connect(down, &QTimer::timeout, qApp,
+                         [] { QCoreApplication::exit(rebootExitCode); });
         down->start(0);
     });
+    // Wi-Fi follows the inactivity rule whether or not a plugin can reach
+    // the watchdog to keep it on.
+    WirelessWatchdog wifiWatchdog(options.wifiIdleMs);
+    QObject::connect(&wifiWatchdog, &WirelessWatchdog::wifiKeptOn,
+                     [] { hostSay(QStringLiteral("wifi kept on")); });
+    QObject::connect(&wifiWatchdog, &WirelessWatchdog::wifiTurnedOff,
+                     [] { hostSay(QStringLiteral("wifi off after idle")); });
     if (options.plugManager)
         PlugWorkflowManager::setSharedInstance(&plugManager);
     if (options.powerManager)
         N3PowerWorkflowManager::setSharedInstance(&powerManager);
+    if (options.wifiWatchdog)
+        WirelessWatchdog::setSharedInstance(&wifiWatchdog);
 
     hostSay(QStringLiteral("loading image formats from %1").arg(options.pluginPath));
     const QStringList formats = loadImagePlugins(options.pluginPath);
@@ -97,7 +108,7 @@ int main(int argc, char *argv[])
     mainWindow.show();
     hostSay(QStringLiteral("home shown"));
 
-    ScriptRunner script(&mainWindow);
+    ScriptRunner script(&mainWindow, &wifiWatchdog);
     if (!options.scriptPath.isEmpty() && !script.addScriptFile(options.scriptPath)) {
         hostSay(QStringLiteral("error: cannot read script %1").arg(options.scriptPath));
         return usageExitCode;
@@ -113,6 +124,7 @@ int main(int argc, char *argv[])
         exitCode = rebootExitCode;
     PlugWorkflowManager::setSharedInstance(nullptr);
     N3PowerWorkflowManager::setSharedInstance(nullptr);
+    WirelessWatchdog::setSharedInstance(nullptr);
     hostSay(QStringLiteral("exit %1").arg(exitCode));
     return exitCode;
 }

@@ -4,6 +4,7 @@
 #include "nickelwindow.h"
 #include "touchscreen.h"
 #include "widgetfinder.h"
+#include "wirelesswatchdog.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,9 +17,10 @@
 #include <cstdlib>
 #include <unistd.h>
 
-ScriptRunner::ScriptRunner(NickelWindow *window, QObject *parent)
+ScriptRunner::ScriptRunner(NickelWindow *window, WirelessWatchdog *wifi, QObject *parent)
     : QObject(parent)
     , window(window)
+    , wifi(wifi)
 {
     stepTimer.setSingleShot(true);
     connect(&stepTimer, &QTimer::timeout, this, [this] { step(); });
@@ -132,6 +134,9 @@ void ScriptRunner::execute(const QString &command, const QString &argument)
                     .arg(argument, QLatin1String(shown[int(WidgetFinder::visibleText(argument))])));
     } else if (command == QLatin1String("screenshot")) {
         screenshot(argument);
+    } else if (command == QLatin1String("wifi-on")) {
+        hostSay(QStringLiteral("wifi on"));
+        wifi->wifiConnected();
     } else if (command == QLatin1String("crash")) {
         hostSay(QStringLiteral("crash"));
         std::abort();

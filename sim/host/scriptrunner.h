@@ -5,6 +5,7 @@
 #include <QTimer>
 
 class NickelWindow;
+class WirelessWatchdog;
 class QSocketNotifier;
 class QWidget;
 
@@ -15,7 +16,8 @@ class ScriptRunner : public QObject {
     Q_OBJECT
 
 public:
-    explicit ScriptRunner(NickelWindow *window, QObject *parent = nullptr);
+    // wifi-on connects Wi-Fi through wifi, Nickel's watchdog of it.
+    ScriptRunner(NickelWindow *window, WirelessWatchdog *wifi, QObject *parent = nullptr);
 
     bool addScriptFile(const QString &path);
     void readStandardInput();
@@ -33,6 +35,7 @@ private:
     void screenshot(const QString &path);
 
     NickelWindow *window;
+    WirelessWatchdog *wifi;
     QSocketNotifier *inputNotifier = nullptr;
     QByteArray partialLine;
     QStringList pending;

@@ -21,6 +21,9 @@ const struct {
     {NickelFunction::PowerWorkflowManagerInstance, "_ZN22N3PowerWorkflowManager14sharedInstanceEv"},
     // N3PowerWorkflowManager::reboot(): restarts the device.
     {NickelFunction::PowerWorkflowManagerReboot, "_ZN22N3PowerWorkflowManager6rebootEv"},
+    // WirelessWatchdog::sharedInstance(): the QObject behind Nickel's rule that
+    // turns Wi-Fi off when idle, or null (nickel/wifikeeper.h).
+    {NickelFunction::WirelessWatchdogInstance, "_ZN16WirelessWatchdog14sharedInstanceEv"},
 };
 
 } // namespace

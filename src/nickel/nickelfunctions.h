@@ -10,6 +10,7 @@ enum class NickelFunction {
     PlugWorkflowManagerSync,
     PowerWorkflowManagerInstance,
     PowerWorkflowManagerReboot,
+    WirelessWatchdogInstance,
 };
 
 // Nickel's managers are reached through a static accessor, and their

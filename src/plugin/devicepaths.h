@@ -31,5 +31,8 @@ constexpr const char udevRule[] = "/etc/udev/rules.d/98-zorvi.rules";
 constexpr const char updateReadyFlag[] = "/tmp/zorvi-update-ready";
 constexpr const char rescanFlag[] = "/tmp/zorvi-rescan";
 constexpr const char readingFlag[] = "/tmp/zorvi-reading";
+// Touched by zorvid, at most every half minute, while a paired phone uses
+// the dashboard.
+constexpr const char phoneActiveFlag[] = "/tmp/zorvi-phone-active";
 
 } // namespace zorvi

@@ -6,6 +6,7 @@
 #include "nickel/injector.h"
 #include "nickel/readingtracker.h"
 #include "nickel/rescanner.h"
+#include "nickel/wifikeeper.h"
 #include "plugin/devicepaths.h"
 #include "plugin/failsafe.h"
 #include "plugin/pluginlog.h"
@@ -35,6 +36,7 @@ void startAddOn(QCoreApplication *app)
     injector->startupScan();
     new zorvi::Rescanner(app);
     app->installEventFilter(new zorvi::ReadingTracker(app));
+    new zorvi::WifiKeeper(app);
     // The twenty seconds count from here, where the add-on starts to run,
     // however long Nickel took from mapping the library to its event loop.
     // The application, not an object of the add-on, owns the restore: it

@@ -6,6 +6,7 @@
 #include "ui/touchbutton.h"
 #include "ui/uitext.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QEvent>
 #include <QLabel>
@@ -248,6 +249,19 @@ bool Panel::eventFilter(QObject *watched, QEvent *event)
     // Only the window's own events come here.
     if (event->type() == QEvent::Resize && watched == parentWidget() && isVisible())
         fitToWindow();
+    return false;
+}
+
+bool pairingPageOpen()
+{
+    // Asked only when Nickel is about to turn Wi-Fi off, every minute or two:
+    // a walk over the widgets then costs nothing that matters.
+    const QWidgetList widgets = QApplication::allWidgets();
+    for (const QWidget *widget : widgets) {
+        if (widget->objectName() == QLatin1String(panelName) && widget->isVisible() &&
+            static_cast<const Panel *>(widget)->stack->currentIndex() == Panel::PairingPage)
+            return true;
+    }
     return false;
 }
 

@@ -94,6 +94,10 @@ private:
 Panel *panelOf(QWidget *window);
 constexpr const char panelName[] = "zorviPanel";
 
+// Whether a panel shows its pairing page now, in any window: while it does,
+// Wi-Fi must stay on for the phone that scans it (nickel/wifikeeper.h).
+bool pairingPageOpen();
+
 // The panel's layout unit in pixels for a window of the given height, from
 // which every font size, margin and spacing derives.
 int panelUnit(int windowHeight);

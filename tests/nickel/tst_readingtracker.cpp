@@ -1,11 +1,12 @@
 // The add-on's flag files in /tmp, in a process without Nickel's library:
 // the reading flag, present exactly while a widget of Nickel's class
-// ReadingView is on screen, and the rescan flag, then left alone (with
-// Nickel's library: tst_rescanner).
+// ReadingView is on screen, and the rescan and phone flags, then left alone
+// (with Nickel's library: tst_rescanner, tst_wifikeeper).
 
 #include "addonlog.h"
 #include "nickel/readingtracker.h"
 #include "nickel/rescanner.h"
+#include "nickel/wifikeeper.h"
 
 #include <QWidget>
 #include <QtTest>
@@ -98,6 +99,15 @@ private slots:
         QVERIFY(rescanner.findChild<QFileSystemWatcher *>()->directories().isEmpty());
         QVERIFY(!rescanner.findChild<QTimer *>()->isActive());
         QVERIFY(QFile::exists(flag));
+    }
+
+    // Nor can a phone keep Wi-Fi on: the keeper says so once and stays out.
+    void wifiKeeperInertWithoutNickel()
+    {
+        clearLog();
+        const zorvi::WifiKeeper keeper(nullptr);
+        QCOMPARE(logMessages(),
+                 QStringList{"Wi-Fi keep-alive unavailable: WirelessWatchdog not found"});
     }
 };
 

@@ -1,13 +1,18 @@
 // zorvid's phone side as a browser meets it, over the wire: pairing through
 // the page, the device token that opens the library and nothing else that
 // does, downloads of exactly the books' files and their ranges, covers, and
-// the highlights' pages and exports.
+// the highlights' pages and exports, and the flag that keeps the reader's
+// Wi-Fi on while the phone is there.
 
 #include "processid.h"
 #include "zorvidprocess.h"
 
 #include <QCryptographicHash>
 #include <QTextCodec>
+
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -59,6 +64,17 @@ QByteArray bookLink(const char *path, const QString &id)
 }
 
 const QString firstBook = QStringLiteral("file:///mnt/onboard/Books/Book 00000.epub");
+
+const QString phoneFlag = QString::fromLatin1(zorvi::phoneActiveFlag);
+
+// Seconds since the phone flag was touched; -1 when it is no file.
+long phoneFlagAge()
+{
+    struct stat status;
+    if (::lstat(QFile::encodeName(phoneFlag).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return -1;
+    return long(std::time(nullptr) - status.st_mtime);
+}
 
 } // namespace
 
@@ -144,6 +160,7 @@ private slots:
             QVERIFY(DaemonClient().disconnectClient(text(clients.last().toObject(), "id")));
         }
         const QByteArray fields = who == "stranger" ? QByteArray() : cookie(sent);
+        QFile::remove(phoneFlag);
 
         const RawReply dashboard = exchange(phoneRequest("GET", "/", fields), port);
         QCOMPARE(dashboard.status, page);
@@ -158,6 +175,64 @@ private slots:
             exchange(phoneRequest("GET", bookLink("/cover", firstBook), fields), port);
         QCOMPARE(cover.status, book);
         QCOMPARE(cover.header("Content-Type") == "image/png", book == 200);
+        // Only the paired browser keeps the reader's Wi-Fi on.
+        QCOMPARE(QFile::exists(phoneFlag), page == 200);
+    }
+
+    // The paired phone's requests touch the flag only when its time is half
+    // a minute off, and never through a link put in its place.
+    void thePhoneFlagIsTouchedSparingly_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("touched");
+        QTest::newRow("none yet: made") << "none" << true;
+        QTest::newRow("touched ten seconds ago: left alone") << "10" << false;
+        QTest::newRow("touched a minute ago: touched again") << "60" << true;
+        QTest::newRow("dated an hour ahead, the clock set back since: touched again")
+            << "-3600" << true;
+        QTest::newRow("a symbolic link in its place: not followed") << "link" << false;
+    }
+
+    void thePhoneFlagIsTouchedSparingly()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, touched);
+        const QByteArray token = pairBrowser();
+        QVERIFY(!token.isEmpty());
+        QFile::remove(phoneFlag);
+        const QString target = QDir::temp().filePath("link-target");
+        QFile::remove(target);
+        if (before == "link") {
+            QVERIFY(writeFile(target, "kept"));
+            QVERIFY(QFile::link(target, phoneFlag));
+        } else if (before != "none") {
+            QVERIFY(writeFile(phoneFlag, QByteArray()));
+            const time_t then = std::time(nullptr) - before.toInt();
+            const timespec times[2] = {{then, 0}, {then, 0}};
+            QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(phoneFlag).constData(), times, 0) == 0);
+        }
+
+        QCOMPARE(exchange(phoneRequest("GET", "/", cookie(token)), port).status, 200);
+        if (before == "link") {
+            QVERIFY(QFileInfo(phoneFlag).isSymLink());
+            QCOMPARE(readFile(target), QByteArray("kept"));
+            QTRY_VERIFY(daemon.log().contains("cannot mark the phone as active"));
+        } else {
+            QCOMPARE(phoneFlagAge() <= 2, touched);
+        }
+    }
+
+    // A zorvid stopped keeps the reader's Wi-Fi on no longer.
+    void aStoppedDaemonRemovesThePhoneFlag()
+    {
+        const QByteArray token = pairBrowser();
+        QFile::remove(phoneFlag);
+        QCOMPARE(exchange(phoneRequest("GET", "/", cookie(token)), port).status, 200);
+        QVERIFY(QFile::exists(phoneFlag));
+        QVERIFY(daemon.stop());
+        QVERIFY(!QFile::exists(phoneFlag));
+        QVERIFY(daemon.start({"--storage", storage.path()}));
+        port = quint16(QUrl(daemon.phoneAddress).port());
     }
 
     // A book's highlights, and their exports, are the library's: a stranger

@@ -1,5 +1,6 @@
 #include "endpoints/phoneserver.h"
 
+#include "endpoints/phoneactivity.h"
 #include "http/jsonobject.h"
 #include "library/highlights.h"
 #include "library/librarythread.h"
@@ -183,14 +184,15 @@ HttpReply bookReply(const QString &path, const QString &mimeType, const QByteArr
 
 PhoneServer::PhoneServer(Pairing &pairing, ClientList &clients, std::unique_ptr<Library> library,
                          std::unique_ptr<Highlights> highlights, const BookFiles &files,
-                         const ReaderStorage &storage, int capacity, const ConnectionLimits &limits,
-                         QObject *parent)
+                         const ReaderStorage &storage, PhoneActivity &activity, int capacity,
+                         const ConnectionLimits &limits, QObject *parent)
     : QObject(parent)
     , pairing(pairing)
     , clients(clients)
     , highlights(std::move(highlights))
     , files(files)
     , storage(storage)
+    , activity(activity)
     , listener(QStringLiteral("the pairing port"), QStringLiteral("phone "), capacity, limits,
                [this](const HttpRequest &request) { return handle(request); })
     , library(std::move(library))
@@ -296,6 +298,8 @@ HttpReply PhoneServer::route(const HttpRequest &request)
     if (!client)
         return page ? redirect("/pair") : HttpReply::error(404, "no such page");
     clients.noteUse(client->id);
+    // Only now: a stranger's requests must not keep the reader's Wi-Fi on.
+    activity.mark();
     if (path == "/")
         return dashboard(request, language);
     if (path == "/highlights")

@@ -15,6 +15,7 @@ class Highlights;
 class ClientList;
 class Pairing;
 class PageLanguage;
+class PhoneActivity;
 class ReaderStorage;
 
 // The other device's way in, on the reader's network addresses: the
@@ -37,16 +38,16 @@ class ReaderStorage;
 //                    their export, as a file named after the book; without
 //                    an id, those of every book
 // Without a valid token, / and /highlights lead to the pairing page and
-// everything else of the library is 404. HEAD is answered wherever GET is; a
-// Host that is not an IPv4 address gets 421. Its connections are a
-// Listener's.
+// everything else of the library is 404; with one, the request marks the
+// phone as active (ACTIVITY). HEAD is answered wherever GET is; a Host that
+// is not an IPv4 address gets 421. Its connections are a Listener's.
 class PhoneServer : public QObject {
 public:
     // LIBRARY and HIGHLIGHTS are read on a thread of the server's own.
     PhoneServer(Pairing &pairing, ClientList &clients, std::unique_ptr<Library> library,
                 std::unique_ptr<Highlights> highlights, const BookFiles &files,
-                const ReaderStorage &storage, int capacity, const ConnectionLimits &limits,
-                QObject *parent = nullptr);
+                const ReaderStorage &storage, PhoneActivity &activity, int capacity,
+                const ConnectionLimits &limits, QObject *parent = nullptr);
 
     struct Addresses {
         // Where it listens: an IPv4 address, 0.0.0.0 for all of them.
@@ -98,6 +99,7 @@ private:
     quint64 countedReading = 0;
     const BookFiles &files;
     const ReaderStorage &storage;
+    PhoneActivity &activity;
     Listener listener;
     Addresses addresses;
     quint16 port = 0;

@@ -90,6 +90,9 @@ Files:
   STATE_DIR/update.json   {"installed": VERSION} once an update is installed
   --install-slot FILE     where a downloaded update waits for the restart
   /tmp/zorvi-update-ready exists exactly while an update is ready
+  /tmp/zorvi-phone-active touched (every 30 s at most) by a paired device's
+                          requests; the add-on keeps Wi-Fi on while it is
+                          recent; removed when zorvid stops
 A write that does not reach the storage (a full one, say) is answered 500 and
 logged; the file before it stays whole. While a state folder under --storage
 lies on a storage that is not mounted, nothing is read or written there:
