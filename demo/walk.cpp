@@ -378,6 +378,13 @@ void walk(const QString &out, Summary &summary)
                           phone.value(QLatin1String("downloaded")).toString())
                      .arg(phone.value(QLatin1String("bytes")).toInt()),
                  QStringLiteral("phone-3-search.png"), phoneWidth);
+    summary.step(QStringLiteral("\"%1\" has %2; its page shows them by chapter in reading "
+                                "order, and its Markdown export is %3 (%4 lines).")
+                     .arg(phone.value(QLatin1String("notesOf")).toString(),
+                          phone.value(QLatin1String("notesCount")).toString(),
+                          phone.value(QLatin1String("exported")).toString())
+                     .arg(phone.value(QLatin1String("exportedLines")).toInt()),
+                 QStringLiteral("phone-6-highlights.png"), phoneWidth);
     summary.step(QStringLiteral("A browser set to Hebrew sees the library right to left."),
                  QStringLiteral("phone-4-hebrew.png"), phoneWidth);
     expect(waitUntil(

@@ -87,6 +87,27 @@ async function pair(url, out, storage) {
             "the download differs from the book's file");
         seen.downloadUrl = new URL(download.url()).pathname + new URL(download.url()).search;
 
+        // A book's highlights and notes, and their export as Markdown: the
+        // file is named after the book and holds its title and highlights.
+        await page.goto(new URL("/", url).href);
+        const book = page.locator(".books li", { has: page.locator("a.count") }).first();
+        // Not every book has some: the pages are turned until one has.
+        for (let turns = 0; await book.count() === 0 && turns < 10; ++turns)
+            await Promise.all([page.waitForURL(/page=/), page.locator("a[rel=next]").tap()]);
+        seen.notesOf = (await book.locator("h2").textContent()).trim();
+        seen.notesCount = (await book.locator("a.count").textContent()).trim();
+        await Promise.all([page.waitForURL(/highlights/), book.locator("a.count").tap()]);
+        seen.notesShown = await page.locator("ol.highlights li").count();
+        expect(seen.notesShown > 0, "the book's highlights page shows none");
+        await page.screenshot({ path: join(out, "phone-6-highlights.png"), fullPage: true });
+        const [markdown] = await Promise.all([page.waitForEvent("download"),
+            page.locator("a.export[href*='.md']").tap()]);
+        seen.exported = markdown.suggestedFilename();
+        const exported = readFileSync(await markdown.path(), "utf8");
+        expect(seen.exported.endsWith(".md") && exported.includes(seen.notesOf),
+            "the Markdown export is not the book's");
+        seen.exportedLines = exported.split("\n").length;
+
         // The same library as a browser set to Hebrew sees it.
         const hebrew = await browser.newContext({ ...phone, locale: "he-IL",
             storageState: await context.storageState() });
