@@ -123,7 +123,7 @@ bool ZipArchive::read(const QString &name, qint64 maxBytes, QByteArray *data)
         *data = file.read(entry.size);
         if (data->size() != int(entry.size))
             return false;
-    } else if (entry.method != deflated || !inflate(entry, maxBytes, data)) {
+    } else if (entry.method != deflated || !unpack(entry, maxBytes, data)) {
         return false;
     }
     if (quint32(data->size()) != entry.size || checksumOf(*data) != entry.checksum) {
@@ -133,7 +133,7 @@ bool ZipArchive::read(const QString &name, qint64 maxBytes, QByteArray *data)
     return true;
 }
 
-bool ZipArchive::inflate(const Entry &entry, qint64 maxBytes, QByteArray *data)
+bool ZipArchive::unpack(const Entry &entry, qint64 maxBytes, QByteArray *data)
 {
     z_stream stream{};
     // Raw deflate data: a ZIP entry carries no zlib header.

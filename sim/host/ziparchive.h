@@ -31,7 +31,7 @@ private:
     };
 
     bool readDirectory();
-    bool inflate(const Entry &entry, qint64 maxBytes, QByteArray *data);
+    bool unpack(const Entry &entry, qint64 maxBytes, QByteArray *data);
 
     QFile file;
     QHash<QString, Entry> entries;
