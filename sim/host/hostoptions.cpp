@@ -10,7 +10,8 @@ namespace {
 const char description[] =
     "A stand-in for Nickel, the e-reader's Qt application: it shows a home screen\n"
     "and a reading view with status bars, loads the image-format plugins of\n"
-    "PLUGIN_DIR/imageformats, and runs script commands (see sim/README.md):\n"
+    "PLUGIN_DIR/imageformats, imports the books on its storage into Nickel's\n"
+    "database at each library sync, and runs script commands (see sim/README.md):\n"
     "  wait MS, open-book, close-book, destroy-book, new-statusbar, tap NAME,\n"
     "  find NAME, screenshot PATH, wifi-on, crash, quit\n"
     "Exit codes: 0 quit, 2 bad options or unreadable script, 3 reboot.";
@@ -47,6 +48,10 @@ HostOptions::Outcome HostOptions::parse(const QStringList &arguments)
     const QCommandLineOption config(QStringLiteral("config"),
                                     QStringLiteral("Nickel's settings file (INI)."),
                                     QStringLiteral("FILE"), configPath);
+    const QCommandLineOption storage(
+        QStringLiteral("storage"),
+        QStringLiteral("The reader's storage, where a library sync finds books."),
+        QStringLiteral("DIR"), storagePath);
     const QCommandLineOption plugins(
         QStringLiteral("plugin-path"),
         QStringLiteral("Folder holding imageformats/ (default: the build tree)."),
@@ -67,7 +72,7 @@ HostOptions::Outcome HostOptions::parse(const QStringList &arguments)
         QStringLiteral("Idle time before the watchdog asks to turn Wi-Fi off (default 120000)."),
         QStringLiteral("MS"), QString::number(wifiIdleMs));
     for (const QCommandLineOption &option :
-         {size, config, plugins, script, input, noPlug, noPower, noWifi, wifiIdle})
+         {size, config, storage, plugins, script, input, noPlug, noPower, noWifi, wifiIdle})
         parser.addOption(option);
 
     if (!parser.parse(arguments)) {
@@ -94,6 +99,7 @@ HostOptions::Outcome HostOptions::parse(const QStringList &arguments)
         return Outcome::Invalid;
     }
     configPath = parser.value(config);
+    storagePath = parser.value(storage);
     pluginPath = parser.value(plugins);
     scriptPath = parser.value(script);
     readStandardInput = parser.isSet(input);

@@ -17,6 +17,9 @@ public:
 
     QSize screenSize{1072, 1448};
     QString configPath = QStringLiteral("/mnt/onboard/.kobo/Kobo/Kobo eReader.conf");
+    // The folder that stands for /mnt/onboard: the books a library sync
+    // imports and the database it writes (.kobo/KoboReader.sqlite).
+    QString storagePath = QStringLiteral("/mnt/onboard");
     QString pluginPath;
     QString scriptPath;
     bool readStandardInput = false;

@@ -4,6 +4,7 @@
 #include "hostoptions.h"
 #include "hostoutput.h"
 #include "imageplugins.h"
+#include "librarysync.h"
 #include "n3powerworkflowmanager.h"
 #include "nickelsettings.h"
 #include "nickelwindow.h"
@@ -66,8 +67,18 @@ int main(int argc, char *argv[])
     // Nickel's managers exist before any plugin is loaded; a plugin finds
     // them through sharedInstance() unless the host runs without them.
     QPointer<NickelWindow> window;
-    PlugWorkflowManager plugManager([&window](int syncCount) {
+    LibrarySync library(options.storagePath);
+    PlugWorkflowManager plugManager([&window, &library](int syncCount) {
+        // As in Nickel, the books are in the database when the sync is done.
+        const bool synced = library.run();
         hostSay(QStringLiteral("library sync %1").arg(syncCount));
+        hostSay(
+            synced
+                ? QStringLiteral("library sync %1: %2 books imported, %3 removed")
+                      .arg(syncCount)
+                      .arg(library.imported())
+                      .arg(library.removed())
+                : QStringLiteral("error: library sync %1: %2").arg(syncCount).arg(library.error()));
         if (window)
             window->showSyncNotice(syncCount);
     });
