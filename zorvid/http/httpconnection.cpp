@@ -108,6 +108,7 @@ void HttpConnection::readAvailable()
             return;
         }
         awaiting = true;
+        deadline.start(limits.madeLaterMs);
         const QPointer<HttpConnection> self(this);
         reply.later([self, request](const HttpReply &made) {
             if (self && self->awaiting)
@@ -198,8 +199,7 @@ void HttpConnection::deadlinePassed()
 {
     if (awaiting) {
         awaiting = false;
-        log(logPrefix +
-            QStringLiteral("503 no reply made within %1 ms").arg(limits.requestTimeoutMs));
+        log(logPrefix + QStringLiteral("503 no reply made within %1 ms").arg(limits.madeLaterMs));
         send(HttpReply::error(503, "no reply made in time"));
         return;
     }

@@ -28,6 +28,9 @@ struct ConnectionLimits {
     // How long a reply streamed from a file may wait for the peer to take
     // more of it.
     int stallMs = 30000;
+    // From a complete request to its reply, when the reply is made
+    // elsewhere (a large library read for the first time, say).
+    int madeLaterMs = 30000;
     // Log lines of its connections a minute; 0 for no bound.
     int logLinesPerMinute = 0;
 };
